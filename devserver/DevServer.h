@@ -1,0 +1,92 @@
+#pragma once
+
+// A Parvel server for trying the client and for tests: the REST interface
+// over HTTPS on loopback, state kept in a data directory, a CA and a
+// certificate for localhost and 127.0.0.1 made on first start. Tests run it
+// in-process, inject faults per request and read back what was asked.
+//
+// Plain C++ and cpp-httplib: no Qt, so it never shares an event loop with
+// the client under test.
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace devserver {
+
+struct RecordedRequest {
+    std::string method;
+    std::string path; // as sent, query included
+    std::multimap<std::string, std::string> headers; // names lower-cased
+    std::string body; // empty for uploaded file bytes, which go to disk
+    std::uint64_t bodyBytes = 0;
+};
+
+// What to do instead of (or before) the normal answer to one request.
+struct Fault {
+    enum class Kind {
+        Status,       // answer `status` with `body` (content type application/json)
+        MalformedJson, // answer 200 with a body that is not JSON
+        JsonNull,     // answer 200 with the JSON literal null
+        Delay,        // wait `delay`, then answer normally
+        Drop,         // close the connection without an answer
+    };
+    Kind kind = Kind::Status;
+    int status = 500;
+    std::string body;
+    std::chrono::milliseconds delay{0};
+};
+
+struct Options {
+    std::filesystem::path dataDir;
+    int port = 0; // 0: any free port
+    // Write DIR/connection.json for the "bootstrap" device on start.
+    bool writeConnectionFile = true;
+};
+
+class Server {
+public:
+    explicit Server(Options options);
+    ~Server();
+
+    // Loads or creates the state, CA and certificate, binds 127.0.0.1 and
+    // serves on a thread of its own. False with `error` filled on failure.
+    bool start(std::string* error = nullptr);
+    void stop();
+
+    int port() const;
+    std::string baseURL() const;          // https://localhost:PORT
+    std::filesystem::path caPath() const; // DIR/ca.pem
+    std::filesystem::path connectionFilePath() const; // DIR/connection.json
+    std::string bootstrapToken() const;
+
+    // A fresh one-time connection code, valid for ten minutes.
+    std::string newConnectionCode();
+    // Tests age codes instead of waiting.
+    void advanceClock(std::chrono::seconds by);
+
+    // Faults match "METHOD path" exactly, with the path without query; the
+    // path may end in "*" to match a prefix. Each fault serves `times`
+    // requests (0: every request) and is then forgotten.
+    void injectFault(const std::string& method, const std::string& path, Fault fault,
+                     int times = 1);
+    void clearFaults();
+
+    std::vector<RecordedRequest> requests() const;
+    void clearRequests();
+
+    // Answer the upload ticket with this address instead of our own.
+    void overrideUploadURL(std::optional<std::string> url);
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+} // namespace devserver
