@@ -44,8 +44,7 @@ struct SystemError {
 
 using Error = std::variant<ParvelError, TransportError, DecodingError, SystemError>;
 
-template <class T>
-using Result = std::expected<T, Error>;
+template <class T> using Result = std::expected<T, Error>;
 
 // The user-facing description of any error: our own texts verbatim, the
 // library's or the system's description otherwise.

@@ -106,16 +106,13 @@ struct APIError {
 
 // Decodes one JSON document whose top level is the record's object.
 // Specialised for every record above.
-template <class T>
-std::expected<T, DecodingError> decode(const QByteArray& json);
+template <class T> std::expected<T, DecodingError> decode(const QByteArray& json);
 
 // The pairing request may be answered with the JSON literal null: no pairing.
-template <>
-std::expected<std::optional<Pairing>, DecodingError> decode(const QByteArray& json);
+template <> std::expected<std::optional<Pairing>, DecodingError> decode(const QByteArray& json);
 
 // The local index: a JSON array of SharedFile.
-template <>
-std::expected<QList<SharedFile>, DecodingError> decode(const QByteArray& json);
+template <> std::expected<QList<SharedFile>, DecodingError> decode(const QByteArray& json);
 
 // Compact JSON, UTF-8, non-ASCII not escaped, no trailing newline.
 QByteArray encode(const SharedFile& file);

@@ -1,0 +1,248 @@
+#include "net/Error.h"
+#include "net/Records.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRandomGenerator>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+const QByteArray goodFile =
+    R"({"id":"f1","name":"a.txt","size":12,"isProtected":false,"createdAt":"2026-01-02T03:04:05Z","url":"https://x.test/s/f1"})";
+}
+
+#include "tst_records.h"
+
+void RecordsTest::sharedFileDecoding_data() {
+    QTest::addColumn<QByteArray>("json");
+    QTest::addColumn<QString>("error"); // empty: decodes
+
+    QTest::newRow("valid") << goodFile << QString();
+    QTest::newRow("extra keys ignored")
+        << R"({"id":"f1","name":"a","size":1,"isProtected":true,"createdAt":"x","url":"u","extra":[1,{"a":null}]})"_ba
+        << QString();
+    QTest::newRow("size as string")
+        << R"({"id":"f1","name":"a","size":"12","isProtected":false,"createdAt":"x","url":"u"})"_ba
+        << u"SharedFile: \"size\" must be an integer"_s;
+    QTest::newRow("size with fraction")
+        << R"({"id":"f1","name":"a","size":1.5,"isProtected":false,"createdAt":"x","url":"u"})"_ba
+        << u"SharedFile: \"size\" must be an integer"_s;
+    QTest::newRow("size beyond 64 bits")
+        << R"({"id":"f1","name":"a","size":9223372036854775808,"isProtected":false,"createdAt":"x","url":"u"})"_ba
+        << u"SharedFile: \"size\" must be an integer"_s;
+    QTest::newRow("isProtected as 0")
+        << R"({"id":"f1","name":"a","size":1,"isProtected":0,"createdAt":"x","url":"u"})"_ba
+        << u"SharedFile: \"isProtected\" must be a boolean"_s;
+    QTest::newRow("null id")
+        << R"({"id":null,"name":"a","size":1,"isProtected":false,"createdAt":"x","url":"u"})"_ba
+        << u"SharedFile: \"id\" must not be null"_s;
+    QTest::newRow("missing url")
+        << R"({"id":"f","name":"a","size":1,"isProtected":false,"createdAt":"x"})"_ba
+        << u"SharedFile: \"url\" is missing"_s;
+    QTest::newRow("wrong-case key")
+        << R"({"ID":"f","name":"a","size":1,"isProtected":false,"createdAt":"x","url":"u"})"_ba
+        << u"SharedFile: \"id\" is missing"_s;
+    QTest::newRow("array at top") << "[]"_ba << u"SharedFile: expected a JSON object"_s;
+    QTest::newRow("empty body") << ""_ba << QString();
+    QTest::newRow("two documents") << (goodFile + goodFile) << QString();
+}
+
+void RecordsTest::sharedFileDecoding() {
+    QFETCH(QByteArray, json);
+    QFETCH(QString, error);
+    const auto file = decode<SharedFile>(json);
+    const bool malformed = QByteArray(QTest::currentDataTag()) == "empty body" ||
+                           QByteArray(QTest::currentDataTag()) == "two documents";
+    if (malformed) {
+        QVERIFY(!file);
+        QVERIFY(file.error().text.startsWith(u"SharedFile: the data is not valid JSON"_s));
+    } else if (error.isEmpty()) {
+        QVERIFY2(file.has_value(), qPrintable(file ? QString() : file.error().text));
+    } else {
+        QVERIFY(!file);
+        QCOMPARE(file.error().text, error);
+    }
+}
+
+void RecordsTest::otherRecords() {
+    // Device: an absent and a null createdAt both give none.
+    auto d1 = decode<Device>(R"({"id":"d","name":"n"})");
+    auto d2 = decode<Device>(R"({"id":"d","name":"n","createdAt":null})");
+    auto d3 = decode<Device>(R"({"id":"d","name":"n","createdAt":"yesterday, teatime"})");
+    QVERIFY(d1 && d2 && d3);
+    QVERIFY(!d1->createdAt && !d2->createdAt);
+    QCOMPARE(*d3->createdAt, u"yesterday, teatime"_s);
+    QVERIFY(!decode<Device>(R"({"id":"d","name":"n","createdAt":5})"));
+
+    // Me: every key is required although only the device id is used.
+    const QByteArray me =
+        R"({"device":{"id":"d1","name":"Mac"},"owner":"o","version":"1","maxFileSize":5000000000})";
+    QVERIFY(decode<Me>(me));
+    QCOMPARE(decode<Me>(me)->maxFileSize, 5'000'000'000LL);
+    for (const char* key : {"device", "owner", "version", "maxFileSize"}) {
+        QJsonObject o = QJsonDocument::fromJson(me).object();
+        o.remove(QLatin1StringView(key));
+        const auto r = decode<Me>(QJsonDocument(o).toJson());
+        QVERIFY2(!r, key);
+        QCOMPARE(r.error().text, u"Me: \"%1\" is missing"_s.arg(QLatin1StringView(key)));
+    }
+    const auto badDevice =
+        decode<Me>(R"({"device":{"id":7,"name":"Mac"},"owner":"o","version":"1","maxFileSize":1})");
+    QCOMPARE(badDevice.error().text, u"Me: \"device\": Device: \"id\" must be a string"_s);
+
+    // Lists: empty is fine, absent is not, one bad element fails the whole list.
+    QVERIFY(decode<FileList>(R"({"files":[]})")->files.isEmpty());
+    QCOMPARE(decode<FileList>("{}").error().text, u"FileList: \"files\" is missing"_s);
+    const auto oneBad = decode<FileList>("{\"files\":[" + goodFile + R"(,{"id":"x"}]})");
+    QVERIFY(!oneBad);
+    QCOMPARE(oneBad.error().text,
+             u"FileList: \"files\": element 1: SharedFile: \"name\" is missing"_s);
+    QVERIFY(decode<DeviceList>(R"({"devices":[{"id":"a","name":"b"}]})"));
+    QVERIFY(!decode<DeviceList>(R"({"devices":[null]})"));
+
+    QCOMPARE(decode<APIError>(R"({"error":""})")->error, QString());
+    QVERIFY(!decode<APIError>(R"({"message":"x"})"));
+    QVERIFY(decode<UploadTicket>(R"({"id":"t","uploadURL":"https://h/u"})"));
+    QVERIFY(decode<ConnectionResult>(
+        R"({"serverURL":"https://h","token":"t","device":{"id":"d","name":"n"}})"));
+    QVERIFY(!decode<ConnectionResult>(R"({"serverURL":"https://h","token":"t"})"));
+    QVERIFY(decode<FileResult>("{\"file\":" + goodFile + "}"));
+}
+
+void RecordsTest::pairingMayBeNull() {
+    auto none = decode<std::optional<Pairing>>(" null\n");
+    QVERIFY(none && !none->has_value());
+    auto some = decode<std::optional<Pairing>>(
+        R"({"code":"ABCD-1234","expiresAt":"in ten minutes","serverURL":"https://h"})");
+    QVERIFY(some && some->has_value());
+    QCOMPARE((*some)->expiresAt, u"in ten minutes"_s);
+    QVERIFY(!decode<std::optional<Pairing>>("{}"));
+    QVERIFY(!decode<std::optional<Pairing>>("nul"));
+    // A plain Pairing never accepts null.
+    QVERIFY(!decode<Pairing>("null"));
+}
+
+void RecordsTest::roundTrips() {
+    SharedFile file{u"id/1"_s, u"Grüße – ünïcode/slash.txt"_s,     5'000'000'001LL,
+                    true,      u"2026-12-05T14:47:00.123+01:00"_s, u"https://h/s/id/1?x=1&y=2"_s};
+    const QByteArray bytes = encode(file);
+    QVERIFY(!bytes.contains('\n'));
+    QVERIFY(bytes.contains("Grüße")); // UTF-8, not \u escapes
+    QVERIFY(bytes.contains("5000000001"));
+    QCOMPARE(*decode<SharedFile>(bytes), file);
+
+    const QList<SharedFile> list{file, SharedFile{u"b"_s, u"b"_s, 0, false, u"c"_s, u"u"_s}};
+    QCOMPARE(*decode<QList<SharedFile>>(encode(list)), list);
+    QCOMPARE(encode(QList<SharedFile>{}), "[]"_ba);
+
+    const Connection c{u"https://h:8443/sub"_s, u"tök/en"_s};
+    const QByteArray cb = encode(c);
+    QCOMPARE(QJsonDocument::fromJson(cb).object().size(), 2);
+    QCOMPARE(*decode<Connection>(cb), c);
+}
+
+void RecordsTest::equalityCoversEveryField() {
+    const SharedFile a{u"i"_s, u"n"_s, 1, false, u"c"_s, u"u"_s};
+    QCOMPARE(a, a);
+    SharedFile b = a;
+    b.url = u"u2"_s;
+    QVERIFY(!(a == b));
+    b = a;
+    b.createdAt = u"c "_s;
+    QVERIFY(!(a == b));
+    b = a;
+    b.isProtected = true;
+    QVERIFY(!(a == b));
+}
+
+void RecordsTest::byteCounts_data() {
+    QTest::addColumn<qint64>("bytes");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("zero") << 0LL << u"Zero KB"_s;
+    QTest::newRow("one") << 1LL << u"1 byte"_s;
+    QTest::newRow("999") << 999LL << u"999 bytes"_s;
+    QTest::newRow("1000") << 1000LL << u"1 KB"_s;
+    QTest::newRow("1499") << 1499LL << u"1 KB"_s;
+    QTest::newRow("1500") << 1500LL << u"2 KB"_s;
+    QTest::newRow("999499") << 999'499LL << u"999 KB"_s;
+    QTest::newRow("999999") << 999'999LL << u"1 MB"_s;
+    QTest::newRow("1.5 MB") << 1'500'000LL << u"1.5 MB"_s;
+    QTest::newRow("48.7 MB") << 48'700'000LL << u"48.7 MB"_s;
+    QTest::newRow("2 MB") << 2'000'000LL << u"2 MB"_s;
+    QTest::newRow("5 GB") << 5'000'000'000LL << u"5 GB"_s;
+    QTest::newRow("1.23 GB") << 1'234'567'890LL << u"1.23 GB"_s;
+    QTest::newRow("1.2 GB") << 1'200'000'000LL << u"1.2 GB"_s;
+    QTest::newRow("2 TB") << 2'000'000'000'000LL << u"2 TB"_s;
+}
+
+void RecordsTest::byteCounts() {
+    QFETCH(qint64, bytes);
+    QFETCH(QString, text);
+    QCOMPARE(formatByteCount(bytes), text);
+    QCOMPARE((SharedFile{{}, {}, bytes, false, {}, {}}.formattedSize()), text);
+}
+
+void RecordsTest::errorDescriptions() {
+    QCOMPARE(describe(ParvelError::unauthorized()),
+             u"This Mac has been disconnected. Enter a new connection code."_s);
+    QCOMPARE(describe(ParvelError::message(QString())), QString());
+    QCOMPARE(describe(ParvelError::message(u"Upload cancelled."_s)), u"Upload cancelled."_s);
+    QCOMPARE(describe(TransportError{TransportError::Reason::Failed, u"Couldn't connect"_s}),
+             u"Couldn't connect"_s);
+    QCOMPARE(describe(DecodingError{u"Me: \"owner\" is missing"_s}), u"Me: \"owner\" is missing"_s);
+    QVERIFY(isUnauthorized(ParvelError::unauthorized()));
+    QVERIFY(!isUnauthorized(
+        ParvelError::message(u"This Mac has been disconnected. Enter a new connection code."_s)));
+    QVERIFY(isCancelled(TransportError{TransportError::Reason::Cancelled, {}}));
+    QVERIFY(!isCancelled(TransportError{TransportError::Reason::TimedOut, {}}));
+    // The order of the two cases is part of the contract.
+    QCOMPARE(int(ParvelError::Case::Message), 0);
+    QCOMPARE(int(ParvelError::Case::Unauthorized), 1);
+}
+
+// Random, truncated and deeply nested input: always a value or an error.
+void RecordsTest::hostileInputNeverCrashes() {
+    QRandomGenerator rng(20261205);
+    const QByteArray seed = "{\"files\":[" + goodFile + "," + goodFile + "]}";
+    for (int round = 0; round < 3000; ++round) {
+        QByteArray input = seed;
+        const int edits = int(rng.bounded(1, 8));
+        for (int e = 0; e < edits; ++e) {
+            const int at = int(rng.bounded(input.size() + 1));
+            switch (rng.bounded(4)) {
+            case 0:
+                input.truncate(at);
+                break;
+            case 1:
+                if (at < input.size())
+                    input[at] = char(rng.bounded(256));
+                break;
+            case 2:
+                input.insert(at, "{[\"\\u0000\":-1e999,null]}"_ba.mid(int(rng.bounded(20)), 3));
+                break;
+            default:
+                input.remove(at, int(rng.bounded(5)));
+                break;
+            }
+        }
+        const auto list = decode<FileList>(input);
+        if (list)
+            QVERIFY(list->files.size() <= 2);
+        else
+            QVERIFY(list.error().text.startsWith(u"FileList: "_s));
+        (void)decode<std::optional<Pairing>>(input);
+        (void)decode<QList<SharedFile>>(input);
+    }
+    for (int depth : {10, 2000, 100000}) {
+        const QByteArray nested = QByteArray(depth, '[') + QByteArray(depth, ']');
+        QVERIFY(!decode<FileList>(nested));
+        const QByteArray objects =
+            QByteArray("{\"files\":").repeated(depth) + "[]" + QByteArray(depth, '}');
+        QVERIFY(depth > 1 || decode<FileList>(objects));
+        (void)decode<FileList>(objects);
+    }
+}
+
+QTEST_GUILESS_MAIN(RecordsTest)

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QObject>
+
+// Kept apart from the test bodies: moc cannot read their raw JSON literals.
+class RecordsTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void sharedFileDecoding_data();
+    void sharedFileDecoding();
+    void otherRecords();
+    void pairingMayBeNull();
+    void roundTrips();
+    void equalityCoversEveryField();
+    void byteCounts_data();
+    void byteCounts();
+    void errorDescriptions();
+    void hostileInputNeverCrashes();
+};
