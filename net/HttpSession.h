@@ -34,7 +34,7 @@ struct HttpRequest {
 };
 
 struct HttpResponse {
-    int status = 0;
+    int status = 0; // 0: the peer answered, but not in HTTP (the body is then empty)
     QByteArray body;
 };
 
