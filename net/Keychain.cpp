@@ -1,0 +1,81 @@
+#include "net/Keychain.h"
+
+#include "net/CredentialStore.h"
+#include "net/FileCredentialStore.h"
+#include "net/SecretServiceStore.h"
+
+#include <QFileInfo>
+
+#include <sys/stat.h>
+
+namespace {
+
+bool sessionBusConfigured() {
+    if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
+        return true;
+    // GLib connects to $XDG_RUNTIME_DIR/bus by itself when the address is
+    // unset, so that socket counts as configured. Without it GLib would try
+    // to autolaunch a bus, which is exactly what must never happen.
+    const QString runtimeDir = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (runtimeDir.isEmpty())
+        return false;
+    struct stat st {};
+    const QByteArray bus = QFile::encodeName(runtimeDir + QStringLiteral("/bus"));
+    return ::stat(bus.constData(), &st) == 0 && S_ISSOCK(st.st_mode);
+}
+
+} // namespace
+
+namespace Keychain {
+
+std::unique_ptr<CredentialStore> systemStore() {
+    if (sessionBusConfigured())
+        return std::make_unique<SecretServiceStore>();
+    return std::make_unique<FileCredentialStore>(FileCredentialStore::defaultFolder());
+}
+
+std::optional<Connection> load(CredentialStore& store) {
+    const std::optional<QByteArray> bytes = store.read();
+    if (!bytes)
+        return std::nullopt;
+    auto connection = decode<Connection>(*bytes);
+    if (!connection)
+        return std::nullopt; // a damaged item stays where it is
+    return *connection;
+}
+
+Result<void> save(CredentialStore& store, const Connection& connection) {
+    const QByteArray data = encode(connection);
+    using Kind = CredentialStore::Status::Kind;
+
+    const CredentialStore::Status updated = store.update(data);
+    if (updated.kind == Kind::NotFound) {
+        const CredentialStore::Status added = store.add(data);
+        if (added.kind != Kind::Done)
+            return std::unexpected(ParvelError::message(
+                QStringLiteral("Could not save the connection in Keychain (%1).").arg(added.code)));
+        return {};
+    }
+    if (updated.kind != Kind::Done)
+        return std::unexpected(ParvelError::message(
+            QStringLiteral("Could not update the connection in Keychain (%1).").arg(updated.code)));
+    return {};
+}
+
+void clear(CredentialStore& store) {
+    store.remove();
+}
+
+std::optional<Connection> load() {
+    return load(*systemStore());
+}
+
+Result<void> save(const Connection& connection) {
+    return save(*systemStore(), connection);
+}
+
+void clear() {
+    clear(*systemStore());
+}
+
+} // namespace Keychain
