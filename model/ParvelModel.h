@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/Animation.h"
 #include "model/TaskHandle.h"
 #include "net/API.h"
 #include "net/Records.h"
@@ -105,8 +106,8 @@ public:
     QString selectedLabel() const;
     QString selectedSizeLabel() const;
     bool canUpload() const;
-    // Whether view transitions animate (the standard movement) or not.
-    bool motion() const;
+    // The standard movement when the desktop allows motion, none otherwise.
+    std::optional<Animation> motion() const;
 
     // --- connection lifecycle ----------------------------------------------
     QCoro::Task<> connect();

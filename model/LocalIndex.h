@@ -1,0 +1,27 @@
+#pragma once
+
+#include "net/Records.h"
+
+#include <QList>
+#include <QString>
+
+// The copy of the file list that other programs read (`parvel --json` among
+// them): a compact JSON array of SharedFile in DIR/Parvel/files.json, where
+// DIR is the per-user application data folder.
+namespace LocalIndex {
+
+// DIR/Parvel/files.json; empty when `applicationDataDir` is empty.
+QString path(const QString& applicationDataDir);
+
+// The folder this user's index lives in (~/.local/share); empty when unknown.
+QString userApplicationDataDir();
+
+// path(userApplicationDataDir()).
+QString userPath();
+
+// Replaces the index under `applicationDataDir` with `files`, atomically and
+// readable by the owner only. Creates the folders it needs. False when
+// anything failed; the previous index is then left as it was.
+bool write(const QString& applicationDataDir, const QList<SharedFile>& files);
+
+} // namespace LocalIndex

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QString>
+#include <QVariant>
+
+// Values fixed when the program was built.
+namespace BuildInfo {
+
+// The server address offered for connecting (CMake's PARVEL_SERVER_URL);
+// an invalid QVariant when the build names none.
+QVariant serverURLSetting();
+
+// The program's version, as the project declares it.
+QString version();
+
+} // namespace BuildInfo

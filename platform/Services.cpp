@@ -1,0 +1,21 @@
+#include "platform/Services.h"
+
+#include "model/LocalIndex.h"
+#include "platform/BuildInfo.h"
+#include "platform/ClipboardPasteboard.h"
+#include "platform/ComputerName.h"
+#include "platform/DesktopBrowser.h"
+#include "platform/KeychainStore.h"
+#include "platform/PortalSettings.h"
+
+Services Services::system() {
+    Services services;
+    services.store = std::make_shared<KeychainStore>();
+    services.pasteboard = std::make_shared<ClipboardPasteboard>();
+    services.browser = std::make_shared<DesktopBrowser>();
+    services.desktop = std::make_shared<PortalSettings>();
+    services.computerName = ComputerName::current();
+    services.serverURLSetting = BuildInfo::serverURLSetting();
+    services.applicationSupportDir = LocalIndex::userApplicationDataDir();
+    return services;
+}
