@@ -16,13 +16,14 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace devserver {
 
 struct RecordedRequest {
     std::string method;
-    std::string path; // as sent, query included
+    std::string path;                                // as sent, query included
     std::multimap<std::string, std::string> headers; // names lower-cased
     std::string body; // empty for uploaded file bytes, which go to disk
     std::uint64_t bodyBytes = 0;
@@ -31,16 +32,33 @@ struct RecordedRequest {
 // What to do instead of (or before) the normal answer to one request.
 struct Fault {
     enum class Kind {
-        Status,       // answer `status` with `body` (content type application/json)
+        Status,        // answer `status` with `body` (content type application/json)
         MalformedJson, // answer 200 with a body that is not JSON
-        JsonNull,     // answer 200 with the JSON literal null
-        Delay,        // wait `delay`, then answer normally
-        Drop,         // close the connection without an answer
+        JsonNull,      // answer 200 with the JSON literal null
+        Delay,         // wait `delay`, then answer normally
+        Drop,          // close the connection without an answer (see injectFault)
     };
     Kind kind = Kind::Status;
     int status = 500;
     std::string body;
     std::chrono::milliseconds delay{0};
+    // Extra response headers of a Status answer (a redirect's Location).
+    std::vector<std::pair<std::string, std::string>> headers;
+
+    static Fault withStatus(int status, std::string body) {
+        return {Kind::Status, status, std::move(body), {}, {}};
+    }
+    // A redirect with an empty body, for example to the same server by
+    // another origin: https://127.0.0.1:PORT/... (the certificate covers it).
+    static Fault redirect(int status, std::string location) {
+        return {Kind::Status, status, {}, {}, {{"Location", std::move(location)}}};
+    }
+    static Fault malformedJson() { return {Kind::MalformedJson, 200, {}, {}, {}}; }
+    static Fault jsonNull() { return {Kind::JsonNull, 200, {}, {}, {}}; }
+    static Fault delayed(std::chrono::milliseconds delay) {
+        return {Kind::Delay, 0, {}, delay, {}};
+    }
+    static Fault drop() { return {Kind::Drop, 0, {}, {}, {}}; }
 };
 
 struct Options {
@@ -61,8 +79,8 @@ public:
     void stop();
 
     int port() const;
-    std::string baseURL() const;          // https://localhost:PORT
-    std::filesystem::path caPath() const; // DIR/ca.pem
+    std::string baseURL() const;                      // https://localhost:PORT
+    std::filesystem::path caPath() const;             // DIR/ca.pem
     std::filesystem::path connectionFilePath() const; // DIR/connection.json
     std::string bootstrapToken() const;
 
@@ -73,7 +91,10 @@ public:
 
     // Faults match "METHOD path" exactly, with the path without query; the
     // path may end in "*" to match a prefix. Each fault serves `times`
-    // requests (0: every request) and is then forgotten.
+    // requests (0: every request) and is then forgotten. A Drop that hits a
+    // reused keep-alive connection also drops the one repeat that clients send
+    // on a new connection in that case, so the client does see the failure
+    // (and the record holds the request twice).
     void injectFault(const std::string& method, const std::string& path, Fault fault,
                      int times = 1);
     void clearFaults();
@@ -81,7 +102,8 @@ public:
     std::vector<RecordedRequest> requests() const;
     void clearRequests();
 
-    // Answer the upload ticket with this address instead of our own.
+    // Answer the upload ticket with this address, verbatim, instead of our
+    // own https://localhost:PORT/upload/TICKET; nullopt restores ours.
     void overrideUploadURL(std::optional<std::string> url);
 
 private:
