@@ -1,9 +1,9 @@
 #include "app/IndexMode.h"
 
 #include "app/OutputStreams.h"
+#include "model/LocalIndex.h"
 
 #include <QFile>
-#include <QStandardPaths>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -37,13 +37,8 @@ std::optional<QByteArray> readIndex(const QString& path) {
 
 } // namespace
 
-QString localIndexPath() {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-           QStringLiteral("/Parvel/files.json");
-}
-
 int runIndexMode() {
-    const std::optional<QByteArray> index = readIndex(localIndexPath());
+    const std::optional<QByteArray> index = readIndex(LocalIndex::userPath());
     writeOutput(index ? *index : QByteArrayLiteral("[]\n"));
     return 0;
 }

@@ -1,0 +1,89 @@
+#include "app/UploadMode.h"
+
+#include "app/OutputStreams.h"
+#include "model/ParvelModel.h"
+#include "platform/Services.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QGuiApplication>
+#include <QTimer>
+#include <QUrl>
+
+#include <memory>
+
+namespace {
+
+const char* const passwordVariable = "PARVEL_UPLOAD_PASSWORD";
+
+// Without a display there is no clipboard to put the link on, and a GUI
+// application object could not even start; the upload itself needs neither.
+bool hasDisplay() {
+    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+QCoro::Task<int> uploadOneFile(ParvelModel& model, QString path) {
+    if (const auto reading = model.connectionTask())
+        co_await reading->wait();
+
+    if (!model.connection()) {
+        writeError(QStringLiteral("Connect Parvel before uploading."));
+        co_return 1;
+    }
+
+    model.setFiles({QUrl::fromLocalFile(QDir::current().absoluteFilePath(path))}, false);
+
+    // Present means protected, even when empty: an empty password is then
+    // refused below rather than silently sharing the file with anyone.
+    if (qEnvironmentVariableIsSet(passwordVariable)) {
+        model.setUsePassword(true);
+        model.setPassword(qEnvironmentVariable(passwordVariable));
+    }
+
+    if (!model.canUpload()) {
+        writeError(QStringLiteral(
+            "Choose a valid file and a password of at least 4 characters if protected."));
+        co_return 1;
+    }
+
+    model.upload();
+    if (const auto running = model.uploadTask())
+        co_await running->wait();
+
+    if (model.error().isEmpty() && !model.files().isEmpty()) {
+        writeOutput(encode(model.files().first()) + '\n');
+        co_return 0;
+    }
+    writeError(model.error());
+    co_return 1;
+}
+
+// Started from the running event loop, so that exit() always has a loop to
+// end, even when the work finishes without ever waiting.
+QCoro::Task<> drive(ParvelModel* model, QString path) {
+    const int status = co_await uploadOneFile(*model, std::move(path));
+    QCoreApplication::exit(status);
+}
+
+} // namespace
+
+int runUploadMode(int argc, char** argv, const QString& path) {
+    const bool display = hasDisplay();
+    std::unique_ptr<QCoreApplication> app;
+    if (display)
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    else
+        app = std::make_unique<QCoreApplication>(argc, argv);
+
+    Services services = Services::system();
+    if (!display)
+        services.pasteboard.reset();
+
+    ParvelModel model(true, std::move(services));
+    QTimer::singleShot(0, app.get(), [&model, &path] {
+        auto work = drive(&model, path);
+        Q_UNUSED(work);
+    });
+    return app->exec();
+}
