@@ -1,5 +1,7 @@
 #include "net/FileCredentialStore.h"
 
+#include "platform/WholeFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -51,25 +53,8 @@ QString FileCredentialStore::defaultFolder() {
 }
 
 std::optional<QByteArray> FileCredentialStore::read() {
-    const int fd = ::open(nativePath(filePath()).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return std::nullopt;
-    QByteArray bytes;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            ::close(fd);
-            return std::nullopt; // a directory in its place, an I/O error
-        }
-        if (n == 0)
-            break;
-        bytes.append(buffer, n);
-    }
-    ::close(fd);
-    return bytes;
+    auto bytes = readWholeFile(nativePath(filePath()));
+    return bytes ? std::optional<QByteArray>(std::move(*bytes)) : std::nullopt;
 }
 
 CredentialStore::Status FileCredentialStore::update(const QByteArray& data) {
