@@ -1,17 +1,16 @@
 #pragma once
 
-// What the model suites share: the dev server on loopback with its CA
-// trusted, private XDG folders, the real connection store, and recording
-// stand-ins for the clipboard and the browser (a desktop that cannot run
-// here).
+// Shared by the model and upload suites: the dev server on loopback with its
+// CA trusted, private XDG folders, the real stores and clipboard; only the
+// browser is a recording stand-in (no desktop runs here).
 
 #include "devserver/DevServer.h"
 #include "model/LocalIndex.h"
 #include "model/ParvelModel.h"
-#include "net/CredentialStore.h"
 #include "net/Endpoints.h"
 #include "net/FileCredentialStore.h"
 #include "net/Keychain.h"
+#include "platform/ClipboardPasteboard.h"
 #include "platform/KeychainStore.h"
 
 #include <QFile>
@@ -26,12 +25,10 @@
 #include <memory>
 
 using namespace Qt::StringLiterals;
+using devserver::Fault;
 
-class RecordingPasteboard final : public Pasteboard {
-public:
-    void setText(const QString& text) override { texts.append(text); }
-    QStringList texts;
-};
+inline const QString disconnectedText =
+    u"This Mac has been disconnected. Enter a new connection code."_s;
 
 class RecordingBrowser final : public Browser {
 public:
@@ -46,7 +43,6 @@ public:
     explicit GatedStore(std::shared_ptr<ConnectionStore> inner)
         : m_inner(std::move(inner)), m_gate(m_open.get_future().share()) {}
     ~GatedStore() override { release(); }
-
     void release() {
         if (!m_released.exchange(true))
             m_open.set_value();
@@ -65,8 +61,8 @@ private:
     std::atomic<bool> m_released{false};
 };
 
-// The owner-only file store at a folder of the test's choosing; pointed
-// below a regular file, every write fails with the store's own text.
+// The owner-only file store in a folder of the test's choosing; below a
+// regular file every write fails with the store's own text.
 class FolderStore final : public ConnectionStore {
 public:
     explicit FolderStore(QString folder) : m_files(std::move(folder)) {}
@@ -78,18 +74,53 @@ private:
     FileCredentialStore m_files;
 };
 
+inline QByteArray readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+inline QString writeFile(const QString& path, qint64 size, char fill = 'p') {
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        qFatal("cannot write %s", qPrintable(path));
+    if (size <= 1 << 20)
+        f.write(QByteArray(size, fill));
+    else
+        f.resize(size); // sparse: costs no disk
+    return path;
+}
+
+// One model with its own services and its own application data folder.
+struct ModelRig {
+    explicit ModelRig(bool loadConnection = false,
+                      std::shared_ptr<ConnectionStore> store = std::make_shared<KeychainStore>())
+        : store(std::move(store)) {
+        Services services;
+        services.store = this->store;
+        services.pasteboard = std::make_shared<ClipboardPasteboard>();
+        services.browser = browser;
+        services.computerName = u"Test Mac"_s;
+        services.applicationSupportDir = appData.path();
+        model = std::make_unique<ParvelModel>(loadConnection, services);
+    }
+    QString indexPath() const { return LocalIndex::path(appData.path()); }
+    QByteArray index() const { return readAll(indexPath()); }
+
+    QTemporaryDir appData;
+    std::shared_ptr<ConnectionStore> store;
+    std::shared_ptr<RecordingBrowser> browser = std::make_shared<RecordingBrowser>();
+    std::unique_ptr<ParvelModel> model;
+};
+
 // One dev server for a whole suite, in a private data folder, trusted
 // through SSL_CERT_FILE before the first request is made.
 class ServerFixture {
 public:
     bool start() {
-        // Nothing of the real home: the file store and the index go here.
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home.filePath(u"config"_s)));
         qputenv("XDG_DATA_HOME", QFile::encodeName(m_home.filePath(u"data"_s)));
-
-        devserver::Options options;
-        options.dataDir = m_data.path().toStdString();
-        server = std::make_unique<devserver::Server>(options);
+        server = std::make_unique<devserver::Server>(
+            devserver::Options{m_data.path().toStdString(), 0, true});
         std::string error;
         if (!server->start(&error)) {
             qWarning("dev server: %s", error.c_str());
@@ -98,55 +129,55 @@ public:
         qputenv("SSL_CERT_FILE", QByteArray::fromStdString(server->caPath().string()));
         return true;
     }
+    void reset() {
+        server->clearFaults();
+        server->overrideUploadURL(std::nullopt);
+        server->clearRequests();
+    }
 
     QString baseURL() const { return QString::fromStdString(server->baseURL()); }
     Connection bootstrap() const {
         return {baseURL(), QString::fromStdString(server->bootstrapToken())};
     }
 
+    // A model connected as the first device, its connection also stored.
+    std::unique_ptr<ModelRig>
+    connectedRig(std::shared_ptr<ConnectionStore> store = std::make_shared<KeychainStore>()) {
+        auto rig = std::make_unique<ModelRig>(false, std::move(store));
+        if (!rig->store->save(bootstrap()))
+            qFatal("cannot store the connection");
+        rig->model->setConnection(bootstrap());
+        return rig;
+    }
+
+    // Requests by method and path; a path ending in "*" is a prefix.
     std::vector<devserver::RecordedRequest> requests(const std::string& method,
                                                      const std::string& path) const {
+        const bool prefix = path.ends_with('*');
+        const std::string stem = prefix ? path.substr(0, path.size() - 1) : path;
         std::vector<devserver::RecordedRequest> found;
         for (auto& r : server->requests())
-            if (r.method == method && r.path == path)
+            if (r.method == method && (prefix ? r.path.starts_with(stem) : r.path == stem))
                 found.push_back(r);
         return found;
     }
-
-    // A finished file on the server, uploaded through the client's own calls.
-    SharedFile seed(const QString& name, const QByteArray& bytes) {
-        const QString path = m_uploads.filePath(name);
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
-            qFatal("cannot write %s", qPrintable(path));
-        f.close();
-        const API api(bootstrap());
-        auto ticket = QCoro::waitFor(Endpoints::createUpload(api, name, bytes.size(), {}));
-        if (!ticket)
-            qFatal("create: %s", qPrintable(describe(ticket.error())));
-        auto sent =
-            QCoro::waitFor(Endpoints::uploadBytes(ticket->uploadURL, path, bytes.size(), {}));
-        if (!sent)
-            qFatal("put: %s", qPrintable(describe(sent.error())));
-        auto done = QCoro::waitFor(Endpoints::complete(api, ticket->id));
-        if (!done)
-            qFatal("complete: %s", qPrintable(describe(done.error())));
-        return done->file;
+    size_t count(const std::string& method, const std::string& path) const {
+        return requests(method, path).size();
     }
 
-    // A further computer joined to the library; its connection.
-    ConnectionResult join(const QString& name) {
-        const API api(Connection{baseURL(), QString()});
-        const auto code = QString::fromStdString(server->newConnectionCode());
-        auto joined = QCoro::waitFor(Endpoints::connect(api, code, name));
-        if (!joined)
-            qFatal("join: %s", qPrintable(describe(joined.error())));
-        return *joined;
+    // A finished file on the server, uploaded through the client's own calls.
+    SharedFile seed(const QString& name, qint64 size) {
+        const QString path = writeFile(m_uploads.filePath(name), size);
+        const API api(bootstrap());
+        auto ticket = QCoro::waitFor(Endpoints::createUpload(api, name, size, {}));
+        if (ticket && QCoro::waitFor(Endpoints::uploadBytes(ticket->uploadURL, path, size, {})))
+            if (auto done = QCoro::waitFor(Endpoints::complete(api, ticket->id)))
+                return done->file;
+        qFatal("seeding %s failed", qPrintable(name));
     }
 
     QList<SharedFile> serverFiles() {
-        auto list = QCoro::waitFor(Endpoints::files(API(bootstrap())));
-        return list ? list->files : QList<SharedFile>{};
+        return QCoro::waitFor(Endpoints::files(API(bootstrap()))).value().files;
     }
 
     std::unique_ptr<devserver::Server> server;
@@ -157,53 +188,12 @@ private:
     QTemporaryDir m_uploads;
 };
 
-// One model with its own services and its own application data folder.
-struct ModelRig {
-    explicit ModelRig(bool loadConnection = false,
-                      std::shared_ptr<ConnectionStore> store = std::make_shared<KeychainStore>())
-        : store(std::move(store)) {
-        Services services;
-        services.store = this->store;
-        services.pasteboard = pasteboard;
-        services.browser = browser;
-        services.computerName = u"Test Mac"_s;
-        services.applicationSupportDir = appData.path();
-        model = std::make_unique<ParvelModel>(loadConnection, services);
-    }
-
-    QString indexPath() const { return LocalIndex::path(appData.path()); }
-    QByteArray index() const {
-        QFile f(indexPath());
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-    }
-
-    QTemporaryDir appData;
-    std::shared_ptr<ConnectionStore> store;
-    std::shared_ptr<RecordingPasteboard> pasteboard = std::make_shared<RecordingPasteboard>();
-    std::shared_ptr<RecordingBrowser> browser = std::make_shared<RecordingBrowser>();
-    std::unique_ptr<ParvelModel> model;
-};
-
 inline QJsonObject bodyOf(const devserver::RecordedRequest& request) {
     return QJsonDocument::fromJson(QByteArray::fromStdString(request.body)).object();
 }
 
+// A null text when the header is absent.
 inline QString header(const devserver::RecordedRequest& request, const std::string& name) {
     const auto it = request.headers.find(name);
     return it == request.headers.end() ? QString() : QString::fromStdString(it->second);
-}
-
-inline devserver::Fault statusFault(int status, std::string body = {}) {
-    devserver::Fault fault;
-    fault.kind = devserver::Fault::Kind::Status;
-    fault.status = status;
-    fault.body = std::move(body);
-    return fault;
-}
-
-inline devserver::Fault delayFault(std::chrono::milliseconds delay) {
-    devserver::Fault fault;
-    fault.kind = devserver::Fault::Kind::Delay;
-    fault.delay = delay;
-    return fault;
 }

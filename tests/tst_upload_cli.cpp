@@ -1,192 +1,138 @@
-#include "tst_upload_cli.h"
+// `parvel --upload` as a user runs it: the built executable in a home of its
+// own (no session bus, no display), against the dev server over TLS.
 
-#include "net/Records.h"
+#include "ModelFixture.h"
 
 #include <QDir>
-#include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
-#include <QTest>
-
-using namespace Qt::StringLiterals;
 
 namespace {
-
 const QByteArray refusalLine =
     "Choose a valid file and a password of at least 4 characters if protected.\n";
-
-QString writeFile(const QTemporaryDir& dir, const QString& name, qint64 size) {
-    QFile file(dir.filePath(name));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return {};
-    if (size <= 1 << 20)
-        file.write(QByteArray(size, 'c'));
-    else
-        file.resize(size); // sparse
-    return file.fileName();
-}
-
-QProcessEnvironment withPassword(const QString& password) {
-    QProcessEnvironment env;
-    env.insert(u"PARVEL_UPLOAD_PASSWORD"_s, password);
-    return env;
-}
-
+const QByteArray noConnectionLine = "Connect Parvel before uploading.\n";
 } // namespace
 
-void UploadCommandTest::initTestCase() {
-    QVERIFY(m_serverDir.isValid() && m_home.isValid() && m_files.isValid());
-    m_server = std::make_unique<devserver::Server>(
-        devserver::Options{m_serverDir.path().toStdString(), 0, true});
-    std::string failure;
-    QVERIFY2(m_server->start(&failure), failure.c_str());
-    QVERIFY(QFile::exists(QString::fromStdString(m_server->connectionFilePath())));
-}
+class UploadCommandTest : public QObject {
+    Q_OBJECT
 
-void UploadCommandTest::cleanupTestCase() {
-    m_server->stop();
-}
+    ServerFixture m_server;
+    QTemporaryDir m_home;
+    QTemporaryDir m_files;
 
-void UploadCommandTest::init() {
-    m_server->clearFaults();
-    m_server->clearRequests();
-}
+    devserver::Server& server() { return *m_server.server; }
 
-UploadCommandTest::Outcome UploadCommandTest::run(const QStringList& arguments,
-                                                  const QProcessEnvironment& extra) {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    // No session bus and no display: the file credential store under this
-    // home, no clipboard, nothing of the real user's touched.
-    for (const auto& name : {u"DBUS_SESSION_BUS_ADDRESS"_s, u"XDG_RUNTIME_DIR"_s, u"DISPLAY"_s,
-                             u"WAYLAND_DISPLAY"_s, u"PARVEL_UPLOAD_PASSWORD"_s})
-        env.remove(name);
-    env.insert(u"HOME"_s, m_home.path());
-    env.insert(u"XDG_CONFIG_HOME"_s, m_home.filePath(u".config"_s));
-    env.insert(u"XDG_DATA_HOME"_s, m_home.filePath(u".local/share"_s));
-    env.insert(u"XDG_CACHE_HOME"_s, m_home.filePath(u".cache"_s));
-    env.insert(u"SSL_CERT_FILE"_s, QString::fromStdString(m_server->caPath()));
-    env.insert(extra);
+    struct Outcome {
+        int status = -1;
+        QByteArray out;
+        QByteArray err;
+    };
 
-    QProcess process;
-    process.setProcessEnvironment(env);
-    process.setWorkingDirectory(m_files.path());
-    process.start(QStringLiteral(PARVEL_EXECUTABLE), arguments);
-    Outcome outcome;
-    if (!process.waitForFinished(120000)) {
-        process.kill();
-        process.waitForFinished();
-        return outcome;
-    }
-    outcome.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    outcome.out = process.readAllStandardOutput();
-    outcome.err = process.readAllStandardError();
-    return outcome;
-}
-
-void UploadCommandTest::importConnection() {
-    const Outcome imported =
-        run({u"--import-connection"_s, QString::fromStdString(m_server->connectionFilePath())});
-    QCOMPARE(imported.status, 0);
-}
-
-void UploadCommandTest::withoutConnection() {
-    const QString file = writeFile(m_files, u"lonely.txt"_s, 12);
-    const Outcome outcome = run({u"--upload"_s, file});
-    QCOMPARE(outcome.err, QByteArray("Connect Parvel before uploading.\n"));
-    QCOMPARE(outcome.out, QByteArray());
-    QCOMPARE(outcome.status, 1);
-    QVERIFY(m_server->requests().empty());
-}
-
-void UploadCommandTest::uploadsAndPrintsTheRecord() {
-    importConnection();
-    m_server->clearRequests();
-
-    // A relative path, from the working directory.
-    writeFile(m_files, u"report été.txt"_s, 4321);
-    const Outcome open = run({u"--upload"_s, u"report été.txt"_s});
-    QCOMPARE(open.err, QByteArray());
-    QCOMPARE(open.status, 0);
-    QVERIFY(open.out.endsWith('\n'));
-    QCOMPARE(open.out.count('\n'), 1);
-    const QByteArray line = open.out.chopped(1);
-    const auto record = decode<SharedFile>(line);
-    QVERIFY2(record.has_value(), line.constData());
-    QCOMPARE(record->name, u"report été.txt"_s);
-    QCOMPARE(record->size, qint64(4321));
-    QVERIFY(!record->isProtected);
-    QCOMPARE(line, encode(*record)); // compact, the record's own keys
-
-    // The index now starts with it.
-    const Outcome index = run({u"--json"_s});
-    const auto listed = decode<QList<SharedFile>>(index.out);
-    QVERIFY(listed.has_value());
-    QCOMPARE(listed->value(0), *record);
-
-    // Protected through the environment.
-    m_server->clearRequests();
-    const QString secret = writeFile(m_files, u"secret.bin"_s, 2 << 20);
-    const Outcome locked = run({u"--upload"_s, secret}, withPassword(u"open sesame"_s));
-    QCOMPARE(locked.status, 0);
-    QVERIFY(decode<SharedFile>(locked.out.chopped(1))->isProtected);
-    bool sawCreate = false;
-    for (const auto& request : m_server->requests()) {
-        if (request.method == "POST" && request.path == "/api/files") {
-            sawCreate = true;
-            const auto body = QJsonDocument::fromJson(QByteArray::fromStdString(request.body));
-            QCOMPARE(body.object().value(u"password"_s).toString(), u"open sesame"_s);
+    Outcome run(const QStringList& arguments, const std::optional<QString>& password = {}) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        // No session bus and no display: the file credential store under
+        // this home, no clipboard, nothing of the real user's touched.
+        for (const auto& name : {u"DBUS_SESSION_BUS_ADDRESS"_s, u"XDG_RUNTIME_DIR"_s, u"DISPLAY"_s,
+                                 u"WAYLAND_DISPLAY"_s, u"PARVEL_UPLOAD_PASSWORD"_s})
+            env.remove(name);
+        env.insert(u"HOME"_s, m_home.path());
+        env.insert(u"XDG_CONFIG_HOME"_s, m_home.filePath(u".config"_s));
+        env.insert(u"XDG_DATA_HOME"_s, m_home.filePath(u".local/share"_s));
+        env.insert(u"XDG_CACHE_HOME"_s, m_home.filePath(u".cache"_s));
+        if (password)
+            env.insert(u"PARVEL_UPLOAD_PASSWORD"_s, *password);
+        QProcess process;
+        process.setProcessEnvironment(env);
+        process.setWorkingDirectory(m_files.path());
+        process.start(QStringLiteral(PARVEL_EXECUTABLE), arguments);
+        if (!process.waitForFinished(120000)) {
+            process.kill();
+            process.waitForFinished();
+            return {};
         }
+        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                process.readAllStandardOutput(), process.readAllStandardError()};
     }
-    QVERIFY(sawCreate);
-}
 
-void UploadCommandTest::refusesBeforeAnyRequest() {
-    importConnection();
-    m_server->clearRequests();
-    const QString file = writeFile(m_files, u"fine.txt"_s, 10);
+    void importConnection() {
+        const QString file = QString::fromStdString(server().connectionFilePath());
+        QCOMPARE(run({u"--import-connection"_s, file}).status, 0);
+        server().clearRequests();
+    }
 
-    // Too short, and present but empty: both mean "protected" and are refused.
-    for (const auto& password : {u"abc"_s, QString()}) {
-        const Outcome outcome = run({u"--upload"_s, file}, withPassword(password));
-        QCOMPARE(outcome.err, refusalLine);
+    QString file(const QString& name, qint64 size) {
+        return writeFile(m_files.filePath(name), size);
+    }
+
+private Q_SLOTS:
+    void initTestCase() { QVERIFY(m_server.start()); }
+    void init() { m_server.reset(); }
+
+    void withoutConnection() {
+        const Outcome outcome = run({u"--upload"_s, file(u"lonely.txt"_s, 12)});
+        QCOMPARE(outcome.err, noConnectionLine);
         QCOMPARE(outcome.out, QByteArray());
         QCOMPARE(outcome.status, 1);
+        QVERIFY(server().requests().empty());
     }
-    // A folder and a missing file are never selected.
-    QVERIFY(QDir(m_files.path()).mkpath(u"a folder"_s));
-    for (const auto& path : {m_files.filePath(u"a folder"_s), m_files.filePath(u"missing"_s)}) {
-        const Outcome outcome = run({u"--upload"_s, path});
-        QCOMPARE(outcome.err, refusalLine);
+
+    void uploadsAndPrintsTheRecord() {
+        importConnection();
+        // A relative path, from the working directory; protected through the
+        // environment.
+        file(u"report été.txt"_s, 4321);
+        const Outcome open = run({u"--upload"_s, u"report été.txt"_s}, u"open sesame"_s);
+        QCOMPARE(open.err, QByteArray());
+        QCOMPARE(open.status, 0);
+        QVERIFY(open.out.endsWith('\n') && open.out.count('\n') == 1);
+        const QByteArray line = open.out.chopped(1);
+        const auto record = decode<SharedFile>(line);
+        QVERIFY2(record.has_value(), line.constData());
+        QCOMPARE(record->name, u"report été.txt"_s);
+        QCOMPARE(record->size, qint64(4321));
+        QVERIFY(record->isProtected);
+        const auto created = m_server.requests("POST", "/api/files");
+        QCOMPARE(created.size(), size_t(1));
+        QCOMPARE(bodyOf(created[0]).value(u"password"_s).toString(), u"open sesame"_s);
+        QCOMPARE(line, encode(*record)); // compact, the record's own keys
+        // The index now starts with it.
+        QCOMPARE(decode<QList<SharedFile>>(run({u"--json"_s}).out).value().value(0), *record);
+    }
+
+    void refusesBeforeAnyRequest() {
+        importConnection();
+        const QString fine = file(u"fine.txt"_s, 10);
+        QVERIFY(QDir(m_files.path()).mkpath(u"a folder"_s));
+        // Too short, or present but empty (both mean "protected"); a folder;
+        // a missing file.
+        const QList<std::pair<QString, std::optional<QString>>> cases = {
+            {fine, u"abc"_s},
+            {fine, QString()},
+            {m_files.filePath(u"a folder"_s), std::nullopt},
+            {m_files.filePath(u"missing"_s), std::nullopt},
+        };
+        for (const auto& [path, password] : cases) {
+            const Outcome outcome = run({u"--upload"_s, path}, password);
+            QCOMPARE(outcome.err, refusalLine);
+            QCOMPARE(outcome.out, QByteArray());
+            QCOMPARE(outcome.status, 1);
+        }
+        QVERIFY(server().requests().empty());
+    }
+
+    void unauthorizedForgetsTheConnection() {
+        importConnection();
+        server().injectFault("POST", "/api/files",
+                             Fault::withStatus(401, R"({"error":"Unknown token."})"));
+        const QString refused = file(u"refused.txt"_s, 10);
+        const Outcome outcome = run({u"--upload"_s, refused});
+        QCOMPARE(outcome.err, (disconnectedText + u'\n').toUtf8());
+        QCOMPARE(outcome.out, QByteArray());
         QCOMPARE(outcome.status, 1);
+        // Stored connection gone, index emptied.
+        QCOMPARE(run({u"--upload"_s, refused}).err, noConnectionLine);
+        QCOMPARE(run({u"--json"_s}).out, QByteArray("[]"));
     }
-    QVERIFY(m_server->requests().empty());
-
-    // Over the limit: selected, then refused by the run with its own text.
-    const QString huge = writeFile(m_files, u"huge.bin"_s, 5'000'000'001);
-    const Outcome outcome = run({u"--upload"_s, huge});
-    QCOMPARE(outcome.err, QByteArray("Choose a file up to 5 GB.\n"));
-    QCOMPARE(outcome.status, 1);
-    QVERIFY(m_server->requests().empty());
-}
-
-void UploadCommandTest::unauthorizedForgetsTheConnection() {
-    importConnection();
-    devserver::Fault refused;
-    refused.status = 401;
-    refused.body = R"({"error":"Unknown token."})";
-    m_server->injectFault("POST", "/api/files", refused, 1);
-
-    const QString file = writeFile(m_files, u"refused.txt"_s, 10);
-    const Outcome outcome = run({u"--upload"_s, file});
-    QCOMPARE(outcome.err,
-             QByteArray("This Mac has been disconnected. Enter a new connection code.\n"));
-    QCOMPARE(outcome.out, QByteArray());
-    QCOMPARE(outcome.status, 1);
-
-    // Stored connection gone, index emptied.
-    QCOMPARE(run({u"--upload"_s, file}).err, QByteArray("Connect Parvel before uploading.\n"));
-    QCOMPARE(run({u"--json"_s}).out, QByteArray("[]"));
-}
+};
 
 QTEST_GUILESS_MAIN(UploadCommandTest)
+#include "tst_upload_cli.moc"

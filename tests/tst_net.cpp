@@ -1,0 +1,556 @@
+// The network layer against the dev server over real TLS on loopback: the
+// HTTP session, the API client and the endpoint catalogue. A raw TCP peer
+// stands in where the exact request bytes, or an answer that is not HTTP,
+// are the point.
+
+#include "devserver/DevServer.h"
+#include "net/API.h"
+#include "net/Endpoints.h"
+#include "net/HttpSession.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <QCoro/QCoroTask>
+
+#include <thread>
+
+using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
+using devserver::Fault;
+using Reason = TransportError::Reason;
+using SendResult = std::expected<HttpResponse, TransportError>;
+
+namespace {
+
+// Shows each request's bytes as received and answers with `reply`, then closes.
+class RawHttpServer : public QObject {
+public:
+    QByteArray reply = jsonReply("{}"); // sent once a whole request arrived; then closed
+    QList<QByteArray> requests;         // each request's bytes, as received
+    int connections = 0;
+
+    static QByteArray jsonReply(const QByteArray& body) {
+        return "HTTP/1.1 200 X\r\nContent-Type: application/json\r\nContent-Length: " +
+               QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+    }
+
+    RawHttpServer() {
+        m_server.listen(QHostAddress::LocalHost);
+        QObject::connect(&m_server, &QTcpServer::newConnection, this, [this] { accept(); });
+    }
+
+    quint16 port() const { return m_server.serverPort(); }
+
+    // A header's value exactly as sent after ": " (trailing spaces kept).
+    std::optional<QByteArray> header(const QByteArray& name, int index = 0) const {
+        const QByteArray& raw = requests.value(index);
+        for (QByteArray line : raw.left(raw.indexOf("\r\n\r\n")).split('\n')) {
+            if (line.endsWith('\r'))
+                line.chop(1);
+            const qsizetype colon = line.indexOf(':');
+            if (colon > 0 && line.left(colon).compare(name, Qt::CaseInsensitive) == 0)
+                return line.mid(colon + 2);
+        }
+        return std::nullopt;
+    }
+
+    QByteArray body(int index = 0) const {
+        const QByteArray& raw = requests.value(index);
+        return raw.mid(raw.indexOf("\r\n\r\n") + 4);
+    }
+
+private:
+    void accept() {
+        while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+            ++connections;
+            socket->setParent(this);
+            QObject::connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
+                QByteArray& buffer = m_buffers[socket];
+                buffer.append(socket->readAll());
+                const qsizetype end = buffer.indexOf("\r\n\r\n");
+                qsizetype length = 0;
+                for (const QByteArray& line : buffer.left(end).split('\n'))
+                    if (line.toLower().startsWith("content-length:"))
+                        length = line.mid(15).trimmed().toLongLong();
+                if (end < 0 || buffer.size() < end + 4 + length)
+                    return;
+                requests.append(std::exchange(buffer, {}));
+                socket->write(reply);
+                socket->disconnectFromHost();
+            });
+            QObject::connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+                m_buffers.remove(socket);
+                socket->deleteLater();
+            });
+        }
+    }
+
+    QTcpServer m_server;
+    QHash<QTcpSocket*, QByteArray> m_buffers;
+};
+
+const QString invalidAddress = u"message: Enter a valid HTTPS server address."_s;
+
+template <class T> T run(QCoro::Task<T>&& task) {
+    return QCoro::waitFor(std::move(task));
+}
+
+SendResult send(HttpRequest request, std::stop_token stop = {}) {
+    return run(HttpSession::shared().send(std::move(request), std::move(stop)));
+}
+
+HttpRequest get(const QString& url, const QByteArray& token = {}) {
+    HttpRequest r;
+    r.url = QUrl(url);
+    if (!token.isEmpty())
+        r.headers.emplaceBack("Authorization", "Bearer " + token);
+    return r;
+}
+
+bool failedWith(const SendResult& r, Reason reason) {
+    return !r && r.error().reason == reason && !r.error().text.isEmpty();
+}
+
+QString textOf(const SendResult& r) {
+    return r ? u"status %1"_s.arg(r->status) : r.error().text;
+}
+
+// One word for the kind of outcome, with a message's exact text.
+template <class T> QString outcome(const Result<T>& r) {
+    if (r)
+        return u"ok"_s;
+    const Error& e = r.error();
+    if (isUnauthorized(e))
+        return u"unauthorized"_s;
+    if (std::holds_alternative<ParvelError>(e))
+        return u"message: "_s + describe(e);
+    if (std::holds_alternative<DecodingError>(e))
+        return u"decoding"_s;
+    if (std::holds_alternative<TransportError>(e) && !describe(e).isEmpty())
+        return u"transport"_s;
+    return u"other: "_s + describe(e);
+}
+
+std::optional<std::string> headerOf(const devserver::RecordedRequest& r,
+                                    const std::string& name = "authorization") {
+    const auto it = r.headers.find(name);
+    return it == r.headers.end() ? std::nullopt : std::optional(it->second);
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+QJsonObject jsonOf(const std::string& body) {
+    return QJsonDocument::fromJson(QByteArray::fromStdString(body)).object();
+}
+
+} // namespace
+
+class NetTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    std::filesystem::path m_dataDir;
+    std::unique_ptr<devserver::Server> m_server;
+    QString m_base;
+    QByteArray m_token;
+    Connection m_connection;
+
+    QString me() const { return m_base + u"/api/me"_s; }
+    API api(const QString& base) const { return API(Connection{base, m_connection.token}); }
+
+    devserver::RecordedRequest last(const std::string& method) const {
+        const auto all = m_server->requests();
+        for (auto it = all.rbegin(); it != all.rend(); ++it)
+            if (it->method == method)
+                return *it;
+        return {};
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        QVERIFY(m_dir.isValid());
+        m_dataDir = m_dir.filePath(u"trusted"_s).toStdString();
+        m_server = std::make_unique<devserver::Server>(devserver::Options{m_dataDir, 0, false});
+        std::string error;
+        QVERIFY2(m_server->start(&error), error.c_str());
+        qputenv("SSL_CERT_FILE", QByteArray::fromStdString(m_server->caPath().string()));
+        m_base = QString::fromStdString(m_server->baseURL());
+        m_token = QByteArray::fromStdString(m_server->bootstrapToken());
+        m_connection = Connection{m_base, QString::fromLatin1(m_token)};
+    }
+
+    void init() {
+        m_server->clearFaults();
+        m_server->clearRequests();
+        HttpSession::shared().setIdleTimeoutCap(std::nullopt);
+    }
+
+    void cleanupTestCase() { m_server->stop(); }
+
+    void cancellation() {
+        std::stop_source early;
+        early.request_stop();
+        QVERIFY(failedWith(send(get(me(), m_token), early.get_token()), Reason::Cancelled));
+
+        // Stopped while the server sits on the request, from the main thread
+        // and from another one (the abort hops over to ours).
+        for (const bool fromThread : {false, true}) {
+            m_server->injectFault("GET", "/api/me", Fault::delayed(3000ms));
+            std::stop_source stop;
+            std::jthread stopper;
+            if (fromThread)
+                stopper = std::jthread([&stop] {
+                    std::this_thread::sleep_for(200ms);
+                    stop.request_stop();
+                });
+            else
+                QTimer::singleShot(200ms, [&stop] { stop.request_stop(); });
+            const auto r = send(get(me(), m_token), stop.get_token());
+            QVERIFY2(failedWith(r, Reason::Cancelled), qPrintable(textOf(r)));
+        }
+
+        // Through the API the caller sees the cancellation as such.
+        m_server->injectFault("GET", "/api/files", Fault::delayed(3000ms));
+        std::stop_source viaApi;
+        QTimer::singleShot(100ms, [&viaApi] { viaApi.request_stop(); });
+        const auto files = QCoro::waitFor(Endpoints::files(API(m_connection), viaApi.get_token()));
+        QVERIFY(!files && isCancelled(files.error()));
+
+        // Others in flight are untouched, and the session keeps working.
+        m_server->injectFault("GET", "/api/devices", Fault::delayed(600ms));
+        std::stop_source one;
+        auto slow = HttpSession::shared().send(get(m_base + u"/api/devices"_s, m_token));
+        auto cancelled = HttpSession::shared().send(get(me(), m_token), one.get_token());
+        auto quick = HttpSession::shared().send(get(me(), m_token));
+        one.request_stop();
+        QVERIFY(failedWith(QCoro::waitFor(std::move(cancelled)), Reason::Cancelled));
+        for (auto* task : {&slow, &quick}) {
+            const auto r = QCoro::waitFor(std::move(*task));
+            QVERIFY2(r && r->status == 200, qPrintable(textOf(r)));
+        }
+    }
+
+    void idleTimeout() {
+        HttpSession::shared().setIdleTimeoutCap(1s);
+        m_server->injectFault("GET", "/api/me", Fault::delayed(5000ms));
+        const auto r = send(get(me(), m_token));
+        QVERIFY2(failedWith(r, Reason::TimedOut), qPrintable(textOf(r)));
+
+        // A slow answer within the limit is not a time-out.
+        HttpSession::shared().setIdleTimeoutCap(3s);
+        m_server->injectFault("GET", "/api/me", Fault::delayed(500ms));
+        const auto slow = send(get(me(), m_token));
+        QVERIFY2(slow && slow->status == 200, qPrintable(textOf(slow)));
+    }
+
+    void certificateTrust() {
+        // Another server, another CA: not in SSL_CERT_FILE, so refused.
+        devserver::Server stranger(
+            devserver::Options{m_dir.filePath(u"stranger"_s).toStdString(), 0, false});
+        QVERIFY(stranger.start());
+        const auto r = send(get(QString::fromStdString(stranger.baseURL()) + u"/api/me"_s));
+        QVERIFY2(failedWith(r, Reason::Failed), qPrintable(textOf(r)));
+        QVERIFY2(r.error().text.contains(u"certificate"_s), qPrintable(r.error().text));
+        QVERIFY(stranger.requests().empty());
+    }
+
+    void redirects() {
+        // A second server with the same certificate: another origin by port.
+        const auto twinDir = m_dataDir.parent_path() / "twin";
+        std::filesystem::copy(m_dataDir, twinDir, std::filesystem::copy_options::recursive);
+        devserver::Server twin(devserver::Options{twinDir, 0, false});
+        QVERIFY(twin.start());
+
+        // To another host or port: followed without the token, so the target
+        // sees an anonymous request and refuses it.
+        const std::string bearer = "Bearer " + m_token.toStdString();
+        const std::string byHost = "https://127.0.0.1:" + std::to_string(m_server->port());
+        for (devserver::Server* target : {m_server.get(), &twin}) {
+            m_server->clearRequests();
+            twin.clearRequests();
+            const std::string base = target == &twin ? twin.baseURL() : byHost;
+            m_server->injectFault("GET", "/api/me", Fault::redirect(307, base + "/api/me"));
+            const auto r = send(get(me(), m_token));
+            QVERIFY2(r && r->status == 401, qPrintable(textOf(r)));
+            QCOMPARE(headerOf(m_server->requests().front()), bearer);
+            const auto arrived = target->requests().back();
+            QCOMPARE(arrived.path, "/api/me");
+            QCOMPARE(headerOf(arrived), std::nullopt);
+        }
+
+        // Within the same origin the token stays.
+        m_server->clearRequests();
+        m_server->injectFault("GET", "/api/me", Fault::redirect(307, me().toStdString()));
+        const auto same = send(get(me(), m_token));
+        QVERIFY2(same && same->status == 200, qPrintable(textOf(same)));
+        const auto both = m_server->requests();
+        QCOMPARE(both.size(), size_t(2));
+        QCOMPARE(headerOf(both[1]), bearer);
+
+        // Never from https down to http.
+        RawHttpServer plain;
+        m_server->injectFault(
+            "GET", "/api/me",
+            Fault::redirect(307, "http://localhost:" + std::to_string(plain.port()) + "/api/me"));
+        const auto down = send(get(me(), m_token));
+        QVERIFY2(failedWith(down, Reason::Failed), qPrintable(textOf(down)));
+        QCoreApplication::processEvents();
+        QCOMPARE(plain.connections, 0);
+    }
+
+    void requestBodiesOnTheWire() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"body.bin"_s);
+        QByteArray content(2 * 1024 * 1024 + 3, Qt::Uninitialized);
+        for (qsizetype i = 0; i < content.size(); ++i)
+            content[i] = char(i * 7 + (i >> 11));
+        QVERIFY(writeFile(path, content));
+
+        RawHttpServer raw;
+        const QString url = u"http://localhost:%1/put"_s.arg(raw.port());
+        HttpRequest put;
+        put.method = "PUT";
+        put.url = QUrl(url);
+        put.bodyFile = path;
+        put.bodyFileSize = content.size();
+        qint64 lastSent = -1;
+        put.onUploadProgress = [&lastSent](qint64 sent, qint64) { lastSent = sent; };
+        const auto r = send(put);
+        QVERIFY2(r && r->status == 200, qPrintable(textOf(r)));
+        QVERIFY(raw.requests[0].startsWith("PUT /put HTTP/1.1\r\n"));
+        QCOMPARE(raw.header("Content-Length"), QByteArray::number(content.size()));
+        QCOMPARE(raw.header("Expect"), std::nullopt); // no 100-continue round trip
+        QCOMPARE(raw.header("Transfer-Encoding"), std::nullopt);
+        QVERIFY(raw.body() == content);
+        QCOMPARE(lastSent, qint64(content.size()));
+
+        // A file shorter than announced fails (the peer would wait forever).
+        put.bodyFileSize = content.size() + 10;
+        put.onUploadProgress = {};
+        const auto cut = send(put);
+        QVERIFY2(failedWith(cut, Reason::Failed), qPrintable(textOf(cut)));
+        QVERIFY2(cut.error().text.contains(path), qPrintable(cut.error().text));
+
+        // No Content-Type unless asked for (libcurl would claim a form); a
+        // POST without a body says Content-Length: 0.
+        HttpRequest post;
+        post.method = "POST";
+        post.url = QUrl(url);
+        QVERIFY(send(post).has_value());
+        post.body = QByteArray("abc");
+        QVERIFY(send(post).has_value());
+        const int n = int(raw.requests.size());
+        QCOMPARE(raw.header("Content-Length", n - 2), QByteArray("0"));
+        QCOMPARE(raw.header("Content-Type", n - 2), std::nullopt);
+        QCOMPARE(raw.header("Content-Type", n - 1), std::nullopt);
+        QCOMPARE(raw.body(n - 1), QByteArray("abc"));
+
+        // A header value that would inject another header never leaves.
+        const int before = raw.connections;
+        HttpRequest injected = get(url);
+        injected.headers.emplaceBack("Authorization", "Bearer a\r\nX-Injected: 1");
+        QVERIFY(failedWith(send(injected), Reason::Failed));
+        QCoreApplication::processEvents();
+        QCOMPARE(raw.connections, before);
+    }
+
+    void addressIsPlainConcatenation() {
+        // A sub-path stays in front; a trailing "/" gives a double slash.
+        const std::pair<QString, std::string> cases[] = {{m_base, "/api/me"},
+                                                         {m_base + u"/sub"_s, "/sub/api/me"},
+                                                         {m_base + u"/"_s, "//api/me"}};
+        for (const auto& [base, path] : cases) {
+            m_server->clearRequests();
+            run(Endpoints::me(api(base)));
+            QCOMPARE(m_server->requests().at(0).path, path);
+        }
+
+        // Identifiers are not encoded: one that breaks the address is refused
+        // before anything is sent.
+        m_server->clearRequests();
+        for (const QString& id : {u"a b"_s, u"a<b"_s, u"a\"b"_s, u"50%zz"_s}) {
+            QCOMPARE(outcome(run(Endpoints::deleteFile(API(m_connection), id))), invalidAddress);
+            QCOMPARE(outcome(run(Endpoints::complete(API(m_connection), id))), invalidAddress);
+        }
+        QVERIFY(m_server->requests().empty());
+    }
+
+    void schemeRule() {
+        RawHttpServer raw;
+        const QString port = QString::number(raw.port());
+
+        // Plain http is allowed to the host spelled "localhost" only.
+        QCOMPARE(outcome(run(api(u"http://localhost:"_s + port).remove(u"/api/files/x"_s))),
+                 u"ok"_s);
+        for (const QString& base : {u"http://127.0.0.1:"_s + port, u"http://[::1]:"_s + port,
+                                    u"http://localhost.:"_s + port, u"http://example.test"_s,
+                                    u"ftp://localhost:"_s + port, u"localhost:"_s + port,
+                                    u"//localhost:"_s + port, u""_s}) {
+            QCOMPARE(outcome(run(api(base).remove(u"/api/files/x"_s))), invalidAddress);
+            QCOMPARE(outcome(run(Endpoints::me(api(base)))), invalidAddress);
+        }
+        QCoreApplication::processEvents();
+        QCOMPARE(raw.connections, 1);
+    }
+
+    void headersOnTheWire() {
+        RawHttpServer raw;
+        const API local(Connection{u"http://localhost:"_s + QString::number(raw.port()), u""_s});
+
+        // Connecting has no token yet: the header is there, "Bearer " alone.
+        run(Endpoints::connect(local, u"ABCD-1234"_s, u"Desk Mac"_s));
+        QCOMPARE(raw.header("Authorization"), QByteArray("Bearer "));
+        QCOMPARE(raw.header("Content-Type"), QByteArray("application/json"));
+        QCOMPARE(raw.body(), QByteArray(R"({"code":"ABCD-1234","name":"Desk Mac"})"));
+
+        // No body, no Content-Type; the token follows "Bearer " as is.
+        const API withToken(Connection{local.connection().serverURL, u"tok-ü"_s});
+        run(Endpoints::files(withToken));
+        run(Endpoints::complete(withToken, u"f1"_s));
+        run(Endpoints::createPairing(withToken));
+        QCOMPARE(raw.requests.size(), 4);
+        for (int i = 1; i < 4; ++i) {
+            QCOMPARE(raw.header("Authorization", i), "Bearer " + u"tok-ü"_s.toUtf8());
+            QCOMPARE(raw.header("Content-Type", i), std::nullopt);
+            QVERIFY(raw.body(i).isEmpty());
+        }
+        QVERIFY(raw.requests[1].startsWith("GET /api/files HTTP/1.1\r\n"));
+        QVERIFY(raw.requests[2].startsWith("POST /api/files/f1/complete HTTP/1.1\r\n"));
+        QVERIFY(raw.requests[3].startsWith("POST /api/pairings HTTP/1.1\r\n"));
+    }
+
+    void statusesBecomeErrors() {
+        const API a(m_connection);
+        const auto me = [&] { return outcome(run(Endpoints::me(a))); };
+        const auto files = [&] { return outcome(run(Endpoints::files(a))); };
+        const auto remove = [&] { return outcome(run(Endpoints::deleteFile(a, u"x"_s))); };
+        const auto devices = [&] { return outcome(run(Endpoints::devices(a))); };
+        const auto revoke = [&] { return outcome(run(Endpoints::revokeDevice(a, u"d1"_s))); };
+        const auto pairing = [&] {
+            const auto r = run(Endpoints::createPairing(a));
+            return !r                     ? outcome(r)
+                   : !*r                  ? u"none"_s
+                   : (*r)->code.isEmpty() ? u"empty"_s
+                                          : u"code"_s;
+        };
+        const std::string html = "<html>boom</html>";
+        const struct {
+            const char* method;
+            const char* path;
+            Fault fault;
+            std::function<QString()> call;
+            QString expected;
+        } cases[] = {
+            // 401 is "unauthorized" whatever its body says.
+            {"GET", "/api/me", Fault::withStatus(401, R"({"error":"Revoked."})"), me,
+             u"unauthorized"_s},
+            {"DELETE", "/api/files/x", Fault::withStatus(401, R"({"error":"No."})"), remove,
+             u"unauthorized"_s},
+            // A body that is not an APIError: the two fallback texts.
+            {"GET", "/api/files", Fault::withStatus(500, html), files,
+             u"message: The server returned 500. Please try again."_s},
+            {"DELETE", "/api/files/x", Fault::withStatus(500, html), remove,
+             u"message: Could not delete this item."_s},
+            {"GET", "/api/devices", Fault::withStatus(502, R"({"message":"no"})"), devices,
+             u"message: The server returned 502. Please try again."_s},
+            // An APIError's text verbatim, even when empty.
+            {"GET", "/api/files", Fault::withStatus(404, R"({"error":"No library."})"), files,
+             u"message: No library."_s},
+            {"DELETE", "/api/devices/d1", Fault::withStatus(404, R"({"error":""})"), revoke,
+             u"message: "_s},
+            // 204 without a body: fine for a delete, not a record for a request.
+            {"DELETE", "/api/files/x", Fault::withStatus(204, {}), remove, u"ok"_s},
+            {"GET", "/api/files", Fault::withStatus(204, {}), files, u"decoding"_s},
+            {"GET", "/api/me", Fault::malformedJson(), me, u"decoding"_s},
+            // Only the pairing request may be answered with null.
+            {"GET", "/api/me", Fault::jsonNull(), me, u"decoding"_s},
+            {"POST", "/api/pairings", Fault::jsonNull(), pairing, u"none"_s},
+            {"POST", "/api/pairings", Fault::delayed({}), pairing, u"code"_s},
+            {"GET", "/api/me", Fault::drop(), me, u"transport"_s},
+            {"GET", "/api/me", Fault::delayed({}), me, u"ok"_s}, // nothing left behind
+        };
+        for (const auto& c : cases) {
+            m_server->injectFault(c.method, c.path, c.fault);
+            QCOMPARE(c.call(), c.expected);
+        }
+    }
+
+    void answerThatIsNotHttp() {
+        RawHttpServer raw;
+        const API local(Connection{u"http://localhost:"_s + QString::number(raw.port()), u"t"_s});
+        const QString text = u"message: The server did not respond."_s;
+        for (const QByteArray& reply :
+             {QByteArray("SSH-2.0-OpenSSH_9.2\r\nProtocol mismatch.\r\n"),
+              QByteArray("HTTP/1.1 2xx Fine\r\nContent-Length: 0\r\n\r\n")}) {
+            raw.reply = reply;
+            QCOMPARE(outcome(run(Endpoints::me(local))), text);
+            QCOMPARE(outcome(run(Endpoints::deleteFile(local, u"x"_s))), text);
+        }
+    }
+
+    void uploadBytes() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"a.txt"_s);
+        QVERIFY(writeFile(path, "hello"));
+        const API a(m_connection);
+
+        // "password" is always there: null for an open upload.
+        const auto ticket = run(Endpoints::createUpload(a, u"a.txt"_s, 5, std::nullopt));
+        QCOMPARE(outcome(ticket), u"ok"_s);
+        QCOMPARE(jsonOf(last("POST").body),
+                 (QJsonObject{{u"name"_s, u"a.txt"_s}, {u"size"_s, 5}, {u"password"_s, {}}}));
+
+        // Only https, with no localhost exception.
+        RawHttpServer raw;
+        for (const QString& bad : {u"http://localhost:%1/upload/t"_s.arg(raw.port()),
+                                   u"ftp://localhost/x"_s, u"https://h/a b"_s})
+            QCOMPARE(outcome(run(Endpoints::uploadBytes(bad, path, 5, {}))),
+                     u"message: The upload address is invalid."_s);
+        QCoreApplication::processEvents();
+        QCOMPARE(raw.connections, 0);
+        // Any non-2xx, 401 included, is the one upload text.
+        for (const int status : {500, 401}) {
+            m_server->injectFault("PUT", "/upload/*",
+                                  Fault::withStatus(status, R"({"error":"disk full"})"));
+            QCOMPARE(outcome(run(Endpoints::uploadBytes(ticket->uploadURL, path, 5, {}))),
+                     u"message: The upload did not finish. Please try again."_s);
+        }
+        // A missing file is a transport-level failure, not the upload text.
+        QCOMPARE(
+            outcome(run(Endpoints::uploadBytes(ticket->uploadURL, dir.filePath(u"gone"_s), 5, {}))),
+            u"transport"_s);
+
+        std::pair<qint64, qint64> report;
+        const auto progress = [&report](qint64 sent, qint64 total) { report = {sent, total}; };
+        QCOMPARE(outcome(run(Endpoints::uploadBytes(ticket->uploadURL, path, 5, progress))),
+                 u"ok"_s);
+        QCOMPARE(report, std::make_pair(qint64(5), qint64(5)));
+        const auto put = last("PUT");
+        QCOMPARE(headerOf(put, "authorization"), std::nullopt);
+        QCOMPARE(headerOf(put, "content-type"), "application/octet-stream");
+        QCOMPARE(headerOf(put, "content-length"), "5");
+        QCOMPARE(put.bodyBytes, quint64(5));
+    }
+
+    void installerAddress() {
+        QCOMPARE(Endpoints::installerURL(Connection{u"https://files.example.test"_s, u"t"_s}),
+                 QUrl(u"https://files.example.test/install"_s));
+        QCOMPARE(Endpoints::installerURL(Connection{u"https://h.test/base/"_s, u"t"_s}),
+                 QUrl(u"https://h.test/base//install"_s));
+        QCOMPARE(Endpoints::installerURL(Connection{u"https://h .test"_s, u"t"_s}), std::nullopt);
+        QCOMPARE(Endpoints::installerURL(Connection{u""_s, u"t"_s}), std::nullopt);
+    }
+};
+
+QTEST_GUILESS_MAIN(NetTest)
+#include "tst_net.moc"
