@@ -23,6 +23,17 @@ bool hasDisplay() {
            !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
+// A display that is named but cannot be reached must not end the upload:
+// Qt then falls back to the offscreen platform and the link only misses the
+// clipboard. A platform the user chose is left alone.
+void allowOffscreenFallback() {
+    if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        return;
+    qputenv("QT_QPA_PLATFORM", qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+                                   ? QByteArrayLiteral("xcb;offscreen")
+                                   : QByteArrayLiteral("wayland;xcb;offscreen"));
+}
+
 QCoro::Task<int> uploadOneFile(ParvelModel& model, QString path) {
     if (const auto reading = model.connectionTask())
         co_await reading->wait();
@@ -71,9 +82,10 @@ QCoro::Task<> drive(ParvelModel* model, QString path) {
 int runUploadMode(int argc, char** argv, const QString& path) {
     const bool display = hasDisplay();
     std::unique_ptr<QCoreApplication> app;
-    if (display)
+    if (display) {
+        allowOffscreenFallback();
         app = std::make_unique<QGuiApplication>(argc, argv);
-    else
+    } else
         app = std::make_unique<QCoreApplication>(argc, argv);
 
     Services services = Services::system();
