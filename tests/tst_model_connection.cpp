@@ -41,7 +41,7 @@ private Q_SLOTS:
     }
 
     void refreshWaitsForTheRead() {
-        const SharedFile seeded = m_server.seed(u"waiting.txt"_s, 3);
+        m_server.seed(u"waiting.txt"_s, 3);
         QVERIFY(KeychainStore().save(m_server.bootstrap()));
         server().clearRequests();
 
@@ -55,12 +55,9 @@ private Q_SLOTS:
 
         gate->release();
         QCoro::waitFor(refreshing);
-        const auto me = m_server.requests("GET", "/api/me");
-        QCOMPARE(me.size(), size_t(1));
-        QCOMPARE(header(me.front(), "authorization"), u"Bearer "_s + m_server.bootstrap().token);
+        QCOMPARE(m_server.count("GET", "/api/me"), size_t(1));
         QCOMPARE(rig.model->currentDeviceID(), u"bootstrap"_s);
         QCOMPARE(rig.model->files(), m_server.serverFiles());
-        QVERIFY(rig.model->files().contains(seeded));
         QCOMPARE(rig.index(), encode(rig.model->files()));
     }
 
@@ -96,14 +93,11 @@ private Q_SLOTS:
                  QJsonObject({{u"code"_s, code}, {u"name"_s, u"  Desk Mac "_s}}));
         QCOMPARE(model.serverURL(), typed);
         // The stored and published connection is the server's answer.
-        QVERIFY(model.connection());
-        QCOMPARE(model.connection()->serverURL, m_server.baseURL());
+        QCOMPARE(model.connection().value_or(Connection{}).serverURL, m_server.baseURL());
         QCOMPARE(KeychainStore().load(), model.connection());
         QCOMPARE(model.connectionCode(), QString());
         QVERIFY(refreshedBeforeEnd && !model.connecting());
-        QVERIFY(model.currentDeviceID() != u"bootstrap"_s);
-        QCOMPARE(model.files(), m_server.serverFiles());
-        QCOMPARE(rig.index(), encode(model.files()));
+        QCOMPARE(rig.index(), encode(m_server.serverFiles()));
         const auto me = m_server.requests("GET", "/api/me");
         QCOMPARE(me.size(), size_t(1));
         QCOMPARE(header(me.front(), "authorization"), u"Bearer "_s + model.connection()->token);
@@ -182,9 +176,8 @@ private Q_SLOTS:
         QVERIFY(model.files().isEmpty() && model.devices().isEmpty() && model.selected().isEmpty());
         QVERIFY(!model.pairing() && !model.selectedBytes() && model.password().isEmpty());
         QCOMPARE(rig->index(), QByteArray("[]"));
-        QVERIFY(model.usePassword());
+        QVERIFY(model.usePassword() && model.currentDeviceID() == u"bootstrap"_s);
         QCOMPARE(model.message(), u"status"_s);
-        QCOMPARE(model.currentDeviceID(), u"bootstrap"_s);
 
         // Not connected: nothing is asked and nothing changes.
         server().clearRequests();
@@ -200,16 +193,9 @@ private Q_SLOTS:
         server().injectFault("GET", "/api/me", Fault::delayed(std::chrono::milliseconds(300)));
         auto first = model.refresh();
         QVERIFY(model.isRefreshing());
-
-        std::vector<std::unique_ptr<QSignalSpy>> spies;
-        const QMetaObject* meta = model.metaObject();
-        for (int i = meta->methodOffset(); i < meta->methodCount(); ++i)
-            if (meta->method(i).methodType() == QMetaMethod::Signal)
-                spies.push_back(std::make_unique<QSignalSpy>(&model, meta->method(i)));
+        QSignalSpy refreshing(&model, &ParvelModel::isRefreshingChanged);
         QVERIFY(model.refresh().isReady());
-        for (const auto& spy : spies)
-            QVERIFY2(spy->isEmpty(), spy->signal().constData());
-
+        QVERIFY(refreshing.isEmpty());
         QCoro::waitFor(first);
         QCOMPARE(m_server.count("GET", "/api/me"), size_t(1));
         QCOMPARE(model.message(), u"status"_s); // a refresh never touches it
