@@ -25,29 +25,28 @@ std::optional<std::string> bearerToken(const httplib::Request& req) {
 
 // The body as a JSON object, or a 400 telling the client what was wrong.
 Outcome<Json> objectBody(const httplib::Request& req) {
-    std::string error;
-    auto body = Json::parse(req.body, &error);
-    if (!body || !body->isObject())
+    auto body = parseJson(req.body);
+    if (!body || !body->is_object())
         return std::unexpected(Failure{400, "The request body must be a JSON object."});
     return *body;
 }
 
 Outcome<std::string> requiredString(const Json& body, const char* key) {
-    const Json* value = body.find(key);
-    if (!value || !value->isString())
+    const Json* value = member(body, key);
+    if (!value || !value->is_string())
         return std::unexpected(Failure{400, std::string("\"") + key + "\" must be a string."});
-    return value->toString();
+    return value->get<std::string>();
 }
 
 // "password": a string sets it, null clears it; the key must be there, so a
 // client that forgets it is told instead of silently unprotecting a file.
 Outcome<std::optional<std::string>> passwordField(const Json& body) {
-    const Json* value = body.find("password");
-    if (!value || !(value->isNull() || value->isString()))
+    const Json* value = member(body, "password");
+    if (!value || !(value->is_null() || value->is_string()))
         return std::unexpected(Failure{400, "\"password\" must be a string or null."});
-    if (value->isNull())
+    if (value->is_null())
         return std::optional<std::string>();
-    return std::optional<std::string>(value->toString());
+    return std::optional<std::string>(value->get<std::string>());
 }
 
 void connect(Store& store, const Site& site, const httplib::Request& req, httplib::Response& res) {
@@ -64,9 +63,9 @@ void connect(Store& store, const Site& site, const httplib::Request& req, httpli
     if (!device)
         return answerFailure(res, device.error());
     answerJson(res, 200,
-               Json::Object{{"serverURL", site.baseURL},
-                            {"token", device->token},
-                            {"device", deviceJson(*device)}});
+               Json{{"serverURL", site.baseURL},
+                    {"token", device->token},
+                    {"device", deviceJson(*device)}});
 }
 
 void createFile(Store& store, const Site& site, const httplib::Request& req,
@@ -77,17 +76,16 @@ void createFile(Store& store, const Site& site, const httplib::Request& req,
     const auto name = requiredString(*body, "name");
     if (!name)
         return answerFailure(res, name.error());
-    const Json* size = body->find("size");
-    if (!size || !size->isInteger())
+    const auto size = integerValue(member(*body, "size"));
+    if (!size)
         return answerFailure(res, {400, "\"size\" must be an integer."});
     const auto password = passwordField(*body);
     if (!password)
         return answerFailure(res, password.error());
-    const auto file = store.createFile(*name, size->toInteger(), *password);
+    const auto file = store.createFile(*name, *size, *password);
     if (!file)
         return answerFailure(res, file.error());
-    answerJson(res, 200,
-               Json::Object{{"id", file->id}, {"uploadURL", site.uploadURL(file->ticket)}});
+    answerJson(res, 200, Json{{"id", file->id}, {"uploadURL", site.uploadURL(file->ticket)}});
 }
 
 void changeAccess(Store& store, const Site& site, const std::string& id,
@@ -101,7 +99,7 @@ void changeAccess(Store& store, const Site& site, const std::string& id,
     const auto file = store.setPassword(id, *password);
     if (!file)
         return answerFailure(res, file.error());
-    answerJson(res, 200, Json::Object{{"file", fileJson(*file, site)}});
+    answerJson(res, 200, Json{{"file", fileJson(*file, site)}});
 }
 
 void answerDone(httplib::Response& res, const Outcome<void>& outcome) {
@@ -131,16 +129,16 @@ void handleApi(Store& store, const Site& site, const std::string& path, const ht
 
     if (method == "GET" && path == "/api/me") {
         return answerJson(res, 200,
-                          Json::Object{{"device", deviceJson(*device)},
-                                       {"owner", "Developer"},
-                                       {"version", serverVersion()},
-                                       {"maxFileSize", maxFileSize}});
+                          Json{{"device", deviceJson(*device)},
+                               {"owner", "Developer"},
+                               {"version", serverVersion()},
+                               {"maxFileSize", maxFileSize}});
     }
     if (method == "GET" && path == "/api/files") {
-        Json::Array files;
+        Json files = Json::array();
         for (const FileRecord& file : store.completedFiles())
             files.push_back(fileJson(file, site));
-        return answerJson(res, 200, Json::Object{{"files", files}});
+        return answerJson(res, 200, Json{{"files", files}});
     }
     if (method == "POST" && path == "/api/files")
         return createFile(store, site, req, res);
@@ -148,7 +146,7 @@ void handleApi(Store& store, const Site& site, const std::string& path, const ht
         const auto file = store.completeFile(match[1]);
         if (!file)
             return answerFailure(res, file.error());
-        return answerJson(res, 200, Json::Object{{"file", fileJson(*file, site)}});
+        return answerJson(res, 200, Json{{"file", fileJson(*file, site)}});
     }
     if (method == "DELETE" && std::regex_match(path, match, fileRoute))
         return answerDone(res, store.deleteFile(match[1]));
@@ -156,16 +154,15 @@ void handleApi(Store& store, const Site& site, const std::string& path, const ht
         return changeAccess(store, site, match[1], req, res);
     if (method == "POST" && path == "/api/pairings") {
         const Code code = store.newCode();
-        return answerJson(res, 200,
-                          Json::Object{{"code", code.code},
-                                       {"expiresAt", code.expiresAt},
-                                       {"serverURL", site.baseURL}});
+        return answerJson(
+            res, 200,
+            Json{{"code", code.code}, {"expiresAt", code.expiresAt}, {"serverURL", site.baseURL}});
     }
     if (method == "GET" && path == "/api/devices") {
-        Json::Array devices;
+        Json devices = Json::array();
         for (const DeviceRecord& d : store.devices())
             devices.push_back(deviceJson(d));
-        return answerJson(res, 200, Json::Object{{"devices", devices}});
+        return answerJson(res, 200, Json{{"devices", devices}});
     }
     if (method == "DELETE" && std::regex_match(path, match, deviceRoute))
         return answerDone(res, store.revokeDevice(match[1]));

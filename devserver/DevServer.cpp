@@ -209,7 +209,7 @@ struct Server::Private {
         const mode_t previous = ::umask(077); // it holds a bearer token
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         ::umask(previous);
-        out << Json(Json::Object{{"serverURL", site().baseURL}, {"token", token}}).dump() << '\n';
+        out << dumpJson(Json{{"serverURL", site().baseURL}, {"token", token}}) << '\n';
         if (!out) {
             *error = "Could not write " + path.string();
             return false;

@@ -4,11 +4,11 @@ namespace devserver {
 
 void answerJson(httplib::Response& res, int status, const Json& body) {
     res.status = status;
-    res.set_content(body.dump(), "application/json");
+    res.set_content(dumpJson(body), "application/json");
 }
 
 void answerFailure(httplib::Response& res, const Failure& failure) {
-    answerJson(res, failure.status, Json::Object{{"error", failure.text}});
+    answerJson(res, failure.status, Json{{"error", failure.text}});
 }
 
 void answerHtml(httplib::Response& res, int status, const std::string& title,
@@ -100,16 +100,16 @@ std::string formValue(const std::string& body, const std::string& key) {
 }
 
 Json fileJson(const FileRecord& file, const Site& site) {
-    return Json::Object{{"id", file.id},
-                        {"name", file.name},
-                        {"size", file.size},
-                        {"isProtected", file.isProtected()},
-                        {"createdAt", file.createdAt},
-                        {"url", site.shareURL(file.id)}};
+    return Json{{"id", file.id},
+                {"name", file.name},
+                {"size", file.size},
+                {"isProtected", file.isProtected()},
+                {"createdAt", file.createdAt},
+                {"url", site.shareURL(file.id)}};
 }
 
 Json deviceJson(const DeviceRecord& device) {
-    return Json::Object{{"id", device.id}, {"name", device.name}, {"createdAt", device.createdAt}};
+    return Json{{"id", device.id}, {"name", device.name}, {"createdAt", device.createdAt}};
 }
 
 } // namespace devserver

@@ -2,10 +2,10 @@
 
 // Small helpers shared by the request handlers.
 
-#include "devserver/Json.h"
 #include "devserver/Store.h"
 
 #include <httplib.h>
+#include <nlohmann/json.hpp>
 
 #include <string>
 

@@ -1,9 +1,9 @@
 #include "devserver/Store.h"
 
-#include "devserver/Json.h"
-
 #include <openssl/evp.h>
 #include <openssl/rand.h>
+
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cctype>
@@ -12,11 +12,56 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <limits>
+#include <set>
 #include <sstream>
 
 namespace devserver {
 
 namespace fs = std::filesystem;
+
+std::optional<Json> parseJson(std::string_view text, std::string* error) {
+    // The keys met so far in the object open at each depth.
+    std::vector<std::set<std::string>> seen;
+    const Json::parser_callback_t firstKeyWins = [&seen](int depth, Json::parse_event_t event,
+                                                         Json& parsed) {
+        const auto level = std::size_t(depth);
+        if (event == Json::parse_event_t::object_start) {
+            seen.resize(level + 2);
+            seen[level + 1].clear();
+        } else if (event == Json::parse_event_t::key) {
+            // false skips this member, value included
+            return level < seen.size() &&
+                   seen[level].insert(parsed.get_ref<const std::string&>()).second;
+        }
+        return true;
+    };
+    try {
+        return Json::parse(text, firstKeyWins);
+    } catch (const Json::exception& e) {
+        if (error)
+            *error = e.what();
+        return std::nullopt;
+    }
+}
+
+std::string dumpJson(const Json& json) {
+    return json.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+const Json* member(const Json& object, const char* key) {
+    const auto found = object.find(key);
+    return found == object.end() ? nullptr : &*found;
+}
+
+std::optional<std::int64_t> integerValue(const Json* json) {
+    if (!json || !json->is_number_integer())
+        return std::nullopt;
+    if (json->is_number_unsigned() &&
+        json->get<std::uint64_t>() > std::uint64_t(std::numeric_limits<std::int64_t>::max()))
+        return std::nullopt;
+    return json->get<std::int64_t>();
+}
 
 std::string randomHex(int bytes) {
     std::vector<unsigned char> buffer(static_cast<std::size_t>(bytes));
@@ -32,6 +77,22 @@ std::string randomHex(int bytes) {
 }
 
 namespace {
+
+// Readers for the state file: a default when absent or mistyped.
+std::string textOf(const Json& object, const char* key) {
+    const Json* value = member(object, key);
+    return value && value->is_string() ? value->get<std::string>() : std::string();
+}
+
+std::int64_t integerOf(const Json& object, const char* key) {
+    return integerValue(member(object, key)).value_or(0);
+}
+
+const Json& listOf(const Json& object, const char* key) {
+    static const Json none = Json::array();
+    const Json* value = member(object, key);
+    return value && value->is_array() ? *value : none;
+}
 
 // Letters and digits that cannot be mistaken for one another when read aloud
 // or typed from another screen.
@@ -134,29 +195,32 @@ bool Store::load(std::string* error) {
         std::ifstream in(statePath, std::ios::binary);
         std::stringstream text;
         text << in.rdbuf();
-        std::string parseError;
-        const auto state = Json::parse(text.str(), &parseError);
-        if (!state || !state->isObject()) {
+        std::string parseError = "not an object";
+        const auto state = parseJson(text.str(), &parseError);
+        if (!state || !state->is_object()) {
             *error = "The state file " + statePath.string() + " is damaged: " + parseError;
             return false;
         }
-        for (const Json& d :
-             state->find("devices") ? state->find("devices")->toArray() : Json::Array{})
+        for (const Json& d : listOf(*state, "devices"))
             m_devices.push_back(
-                {d.string("id"), d.string("name"), d.string("createdAt"), d.string("token")});
-        for (const Json& f :
-             state->find("files") ? state->find("files")->toArray() : Json::Array{}) {
-            FileRecord file{
-                f.string("id"),           f.string("name"),
-                f.integer("size"),        f.string("createdAt"),
-                f.string("passwordSalt"), f.string("passwordHash"),
-                f.string("ticket"),       f.find("completed") && f.find("completed")->toBool(),
-                f.integer("received"),    f.integer("sequence")};
+                {textOf(d, "id"), textOf(d, "name"), textOf(d, "createdAt"), textOf(d, "token")});
+        for (const Json& f : listOf(*state, "files")) {
+            const Json* completed = member(f, "completed");
+            FileRecord file{textOf(f, "id"),
+                            textOf(f, "name"),
+                            integerOf(f, "size"),
+                            textOf(f, "createdAt"),
+                            textOf(f, "passwordSalt"),
+                            textOf(f, "passwordHash"),
+                            textOf(f, "ticket"),
+                            completed && completed->is_boolean() && completed->get<bool>(),
+                            integerOf(f, "received"),
+                            integerOf(f, "sequence")};
             m_nextSequence = std::max(m_nextSequence, file.sequence + 1);
             m_files.push_back(std::move(file));
         }
-        for (const Json& c : state->find("codes") ? state->find("codes")->toArray() : Json::Array{})
-            m_codes.push_back({c.string("code"), c.integer("expiresAt")});
+        for (const Json& c : listOf(*state, "codes"))
+            m_codes.push_back({textOf(c, "code"), integerOf(c, "expiresAt")});
     }
     // The first device is made once per data directory; once revoked it stays
     // revoked, like any other device.
@@ -168,27 +232,27 @@ bool Store::load(std::string* error) {
 }
 
 void Store::saveLocked() {
-    Json::Array devices;
+    Json devices = Json::array();
     for (const DeviceRecord& d : m_devices)
-        devices.push_back(Json::Object{
-            {"id", d.id}, {"name", d.name}, {"createdAt", d.createdAt}, {"token", d.token}});
-    Json::Array files;
+        devices.push_back(
+            Json{{"id", d.id}, {"name", d.name}, {"createdAt", d.createdAt}, {"token", d.token}});
+    Json files = Json::array();
     for (const FileRecord& f : m_files)
-        files.push_back(Json::Object{{"id", f.id},
-                                     {"name", f.name},
-                                     {"size", f.size},
-                                     {"createdAt", f.createdAt},
-                                     {"passwordSalt", f.passwordSalt},
-                                     {"passwordHash", f.passwordHash},
-                                     {"ticket", f.ticket},
-                                     {"completed", f.completed},
-                                     {"received", f.received},
-                                     {"sequence", f.sequence}});
-    Json::Array codes;
+        files.push_back(Json{{"id", f.id},
+                             {"name", f.name},
+                             {"size", f.size},
+                             {"createdAt", f.createdAt},
+                             {"passwordSalt", f.passwordSalt},
+                             {"passwordHash", f.passwordHash},
+                             {"ticket", f.ticket},
+                             {"completed", f.completed},
+                             {"received", f.received},
+                             {"sequence", f.sequence}});
+    Json codes = Json::array();
     for (const StoredCode& c : m_codes)
-        codes.push_back(Json::Object{{"code", c.code}, {"expiresAt", c.expiresAt}});
+        codes.push_back(Json{{"code", c.code}, {"expiresAt", c.expiresAt}});
     const std::string text =
-        Json(Json::Object{{"devices", devices}, {"files", files}, {"codes", codes}}).dump();
+        dumpJson(Json{{"devices", devices}, {"files", files}, {"codes", codes}});
 
     // Write beside and rename, so a crash leaves the old state or the new one.
     const fs::path statePath = m_dataDir / "state.json";

@@ -12,9 +12,29 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include <nlohmann/json_fwd.hpp>
+
 namespace devserver {
+
+// JSON as the server reads and writes it (request bodies, answers, the state
+// file). Keys keep the order they were added in, so answers and the state
+// file read the way they are built.
+using Json = nlohmann::ordered_json;
+
+// One strict JSON document (UTF-8, nothing after it); of a repeated key the
+// first one counts. nullopt, with `error` filled, for anything else; never
+// throws, whatever a client sends.
+std::optional<Json> parseJson(std::string_view text, std::string* error = nullptr);
+// Compact text. Bytes that are not UTF-8 become U+FFFD instead of throwing.
+std::string dumpJson(const Json& json);
+// The member `key` of an object; nullptr when absent or not an object.
+const Json* member(const Json& object, const char* key);
+// An integer that fits in 64 signed bits; nullopt for anything else, larger
+// whole numbers and fractions included.
+std::optional<std::int64_t> integerValue(const Json* json);
 
 // Why a request cannot be served: the HTTP status and the text for the
 // client's error body.

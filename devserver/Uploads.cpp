@@ -130,7 +130,7 @@ std::uint64_t receiveUpload(Store& store, const FileRecord& file,
     store.recordReceived(file.id, std::int64_t(bytes));
     if (!store.file(file.id)) // deleted while its bytes were arriving
         std::filesystem::remove(target, ec);
-    answerJson(res, 200, Json::Object{{"received", bytes}});
+    answerJson(res, 200, Json{{"received", bytes}});
     return bytes;
 }
 

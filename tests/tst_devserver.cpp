@@ -11,6 +11,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -73,6 +74,12 @@ Reply perform(const Server& server, const std::string& method, const std::string
 std::string ticket(const std::string& name, size_t size, const std::string& password = "null") {
     return "{\"name\":\"" + name + "\",\"size\":" + std::to_string(size) +
            ",\"password\":" + password + "}";
+}
+
+// JSON written with ' for " to stay readable here.
+std::string dq(std::string text) {
+    std::ranges::replace(text, '\'', '"');
+    return text;
 }
 
 std::string readFile(const std::filesystem::path& path) {
@@ -204,6 +211,46 @@ private Q_SLOTS:
         QCOMPARE(api("DELETE", "/api/files/" + locked, boot()).status, 204L);
         QCOMPARE(get("/s/" + locked).status, 404L);
         QVERIFY(!std::filesystem::exists(dir("data") + "/files/" + locked));
+    }
+
+    // The answer's exact bytes (key order, integers, UTF-8 unescaped), the first
+    // of repeated keys, and bodies that must be refused with a text, not thrown on.
+    void requestBodiesAndWireFormat() {
+        const Reply created =
+            api("POST", "/api/files", boot(),
+                dq("{'x':{'name':0},'name':'Grüße \\u00e9\\t.txt','size':3,'password':null,"
+                   "'name':'second','size':'x','password':'secret'}"));
+        const std::string id = str(created[u"id"]), uploadURL = str(created[u"uploadURL"]);
+        QCOMPARE(q(created.body), q(dq("{'id':'" + id + "','uploadURL':'" + uploadURL + "'}")));
+        put(uploadURL, "abc");
+        const Reply done = api("POST", "/api/files/" + id + "/complete", boot());
+        QCOMPARE(q(done.body),
+                 q(dq("{'file':{'id':'" + id +
+                      "','name':'Grüße é\\t.txt','size':3,'isProtected':false,'createdAt':'" +
+                      str(done[u"file"][u"createdAt"]) + "','url':'" + url("/s/" + id) + "'}}")));
+
+        const std::string notObject = "The request body must be a JSON object.";
+        const std::string notInteger = "\"size\" must be an integer.";
+        const auto withSize = [](const std::string& size) {
+            return dq("{'name':'a','size':" + size + ",'password':null}");
+        };
+        const std::pair<std::string, std::string> refused[] = {
+            {withSize("9223372036854775808"), notInteger},
+            {withSize("1.0"), notInteger},
+            {withSize("-1"), "The file size must not be negative."},
+            {withSize("9007199254740993"),
+             "This file is larger than 5 GB, the most this server accepts."},
+            {ticket("\xff", 1), notObject},
+            {ticket("a", 1) + "x", notObject},
+            {ticket("a", 1).replace(0, 1, "["), notObject},
+            {"[]", notObject},
+            {"", notObject},
+            {std::string(100000, '['), notObject},
+        };
+        for (const auto& [body, text] : refused) {
+            const Reply r = api("POST", "/api/files", boot(), body);
+            QCOMPARE(q(std::to_string(r.status) + ' ' + str(r[u"error"])), q("400 " + text));
+        }
     }
 
     // Last: restarts the server on the same data directory.
