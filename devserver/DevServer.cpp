@@ -125,6 +125,25 @@ struct Server::Private {
             res.status = 200;
             res.set_content("null", "application/json");
             break;
+        case Fault::Kind::Stream:
+            res.status = fault.status;
+            // A type the HTTP library does not compress: the bytes go out as
+            // fast as they are made, and arrive as sent.
+            res.set_chunked_content_provider(
+                "application/octet-stream", [bytes = fault.streamBytes, stall = fault.delay](
+                                                size_t offset, httplib::DataSink& sink) {
+                    static const std::string block(16 * 1024, ' ');
+                    if (offset < bytes)
+                        return sink.write(block.data(), size_t(std::min<std::uint64_t>(
+                                                            block.size(), bytes - offset)));
+                    if (stall.count() == 0) {
+                        sink.done();
+                        return true;
+                    }
+                    std::this_thread::sleep_for(stall);
+                    return false; // closes the connection mid-answer
+                });
+            break;
         case Fault::Kind::Drop:
             // Shut the socket under the HTTP layer: the client sees the
             // connection end with no answer at all.

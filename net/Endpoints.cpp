@@ -68,6 +68,8 @@ QCoro::Task<Result<void>> uploadBytes(QString uploadURL, QString filePath, qint6
     request.bodyFile = std::move(filePath);
     request.bodyFileSize = size;
     request.idleTimeout = 3600s;
+    // Only the status counts; an endless or stalled body must not hold the run.
+    request.answerBody = HttpRequest::AnswerBody::Ignored;
     request.onUploadProgress = std::move(progress);
 
     auto answer = co_await HttpSession::shared().send(std::move(request), std::move(stop));

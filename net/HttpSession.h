@@ -27,6 +27,16 @@ struct HttpRequest {
     // The transfer fails when no byte moves for this long.
     std::chrono::seconds idleTimeout{60};
 
+    // What becomes of the answer's body. Kept: up to `maxAnswerBytes`; a
+    // longer answer fails the request (TransportError::Reason::TooLarge).
+    // Ignored: none of it is kept, and once the status has arrived the
+    // transfer ends after 64 KiB of body or a 30 s stall, with that status
+    // as the answer, so an endless or stalled body holds neither memory nor
+    // the caller.
+    enum class AnswerBody { Kept, Ignored };
+    AnswerBody answerBody = AnswerBody::Kept;
+    qint64 maxAnswerBytes = 64 * 1024 * 1024;
+
     // Called for every progress report of the request body: (sent, expected).
     // Runs on the main thread, from inside the session; it must not start or
     // await requests itself.
@@ -34,8 +44,8 @@ struct HttpRequest {
 };
 
 struct HttpResponse {
-    int status = 0; // 0: the peer answered, but not in HTTP (the body is then empty)
-    QByteArray body;
+    int status = 0;  // 0: the peer answered, but not in HTTP (the body is then empty)
+    QByteArray body; // empty when the request ignored it
 };
 
 // One process-wide HTTP session over a libcurl multi handle driven by the Qt
