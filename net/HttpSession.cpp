@@ -9,6 +9,7 @@
 #include <coroutine>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
 
@@ -264,10 +265,16 @@ HttpSession::Private::prepare(HttpRequest request) {
     }
     if (!r.bodyFile.isEmpty()) {
         const QByteArray path = r.bodyFile.toLocal8Bit();
-        t->fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-        if (t->fd < 0)
+        // Without blocking: a file swapped for a pipe since it was chosen
+        // would otherwise wait here for a writer, on the event loop's thread.
+        t->fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        struct stat info {};
+        if (t->fd < 0 || ::fstat(t->fd, &info) != 0)
             return fail(QStringLiteral("Could not open %1: %2")
                             .arg(r.bodyFile, QString::fromLocal8Bit(std::strerror(errno))));
+        if (!S_ISREG(info.st_mode))
+            return fail(QStringLiteral("Could not open %1: not a regular file").arg(r.bodyFile));
+        ::fcntl(t->fd, F_SETFL, ::fcntl(t->fd, F_GETFL) & ~O_NONBLOCK);
         ::posix_fadvise(t->fd, 0, 0, POSIX_FADV_SEQUENTIAL);
         t->remaining = r.bodyFileSize;
     }

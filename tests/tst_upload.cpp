@@ -12,6 +12,15 @@
 #include <QTcpServer>
 #include <QThread>
 
+#include <condition_variable>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+
 namespace {
 
 QClipboard* clipboard() {
@@ -269,6 +278,40 @@ private Q_SLOTS:
         // The server logs the abandoned PUT once its delay is over; waiting
         // shows the bytes had started, and keeps it out of the next test.
         QTRY_VERIFY_WITH_TIMEOUT(m_server.count("PUT", "/*") > 0, 20000);
+    }
+
+    void fileReplacedByAPipe() {
+        auto r = rig();
+        ParvelModel& model = *r->model;
+        const QUrl url = file(u"swapped.txt"_s, 10);
+        const QByteArray path = QFile::encodeName(url.toLocalFile());
+        // Swapped after the run measured it, before its bytes are read.
+        connect(&model, &ParvelModel::messageChanged, this, [&] {
+            if (model.message() == u"Uploading 1 of 1…"_s)
+                QVERIFY(::unlink(path.constData()) == 0 && ::mkfifo(path.constData(), 0600) == 0);
+        });
+        // A reader stuck opening the pipe gets a writer after 10 s, so that
+        // the test fails instead of hanging.
+        std::atomic<bool> rescued = false;
+        const std::jthread rescue([&path, &rescued](std::stop_token stop) {
+            std::mutex mutex;
+            std::unique_lock lock(mutex);
+            std::condition_variable_any().wait_for(lock, stop, 10s, [] { return false; });
+            if (stop.stop_requested())
+                return;
+            if (const int fd = ::open(path.constData(), O_WRONLY | O_NONBLOCK); fd >= 0) {
+                rescued = true;
+                ::close(fd);
+            }
+        });
+        model.setFiles({url}, false);
+        QVERIFY(run(model));
+        QVERIFY(!rescued);
+        QCOMPARE(model.error(), u"Could not open %1: not a regular file"_s.arg(url.toLocalFile()));
+        QCOMPARE(model.message(), QString());
+        QCOMPARE(model.selected(), QList<QUrl>{url});
+        QCOMPARE(m_server.count("PUT", "/*"), size_t(0));
+        QCOMPARE(m_server.count("DELETE", "/api/files/*"), size_t(1));
     }
 
     void failedRunsDiscardTheFile() {
