@@ -72,6 +72,7 @@ struct Server::Private {
     std::vector<FaultEntry> faults;
     std::vector<RecordedRequest> records;
     std::optional<std::string> uploadOverride;
+    std::atomic<std::size_t> answersSent{0};
 
     Site site() const {
         std::lock_guard lock(mutex);
@@ -284,6 +285,8 @@ bool Server::start(std::string* error) {
     http->set_tcp_nodelay(true);
     http->set_keep_alive_max_count(10000);
     http->set_keep_alive_timeout(2);
+    http->set_logger(
+        [p = d.get()](const httplib::Request&, const httplib::Response&) { ++p->answersSent; });
     http->set_read_timeout(30);
     http->set_write_timeout(30);
     Private* p = d.get();
@@ -402,6 +405,10 @@ std::vector<RecordedRequest> Server::requests() const {
 void Server::clearRequests() {
     std::lock_guard lock(d->mutex);
     d->records.clear();
+}
+
+std::size_t Server::answersSent() const {
+    return d->answersSent;
 }
 
 void Server::overrideUploadURL(std::optional<std::string> url) {

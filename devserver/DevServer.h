@@ -111,6 +111,9 @@ public:
 
     std::vector<RecordedRequest> requests() const;
     void clearRequests();
+    // How many answers have been written out in full (or given up on), for
+    // tests that need an answer to be on its way before they act.
+    std::size_t answersSent() const;
 
     // Answer the upload ticket with this address, verbatim, instead of our
     // own https://localhost:PORT/upload/TICKET; nullopt restores ours.

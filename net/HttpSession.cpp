@@ -448,8 +448,9 @@ QCoro::Task<std::expected<HttpResponse, TransportError>> HttpSession::send(HttpR
     const auto abandon = [p, id] { p->multi.post([p, id] { p->cancel(id); }); };
     std::stop_callback onStop(stop, abandon);
     AbandonGuard<decltype(abandon)> guard{t.get(), abandon};
+    // An answer that has arrived is returned even when a stop came with it:
+    // the caller may be holding what the request created (an upload ticket)
+    // and must see it to clean up. The stop takes effect at its next step.
     auto result = co_await TransferAwaiter{t.get()};
-    if (stop.stop_requested()) // asked to stop before we saw the answer
-        co_return std::unexpected(cancelledError());
     co_return result;
 }

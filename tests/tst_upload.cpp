@@ -6,9 +6,11 @@
 #include "net/UploadProgress.h"
 
 #include <QClipboard>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QGuiApplication>
 #include <QSignalSpy>
+#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QThread>
 
@@ -36,6 +38,49 @@ QClipboard* clipboard() {
             return false;
     return !model.isUploading() && model.progress() == 0.0 && !model.uploadTask();
 }
+
+// Cancels the run of `model` in the turn of the event loop that reads the
+// n-th answer of the server, ahead of it: the answer has arrived and the
+// cancel comes just after. Socket notifiers of one turn run in the order they
+// were made, and this one (an always readable pipe) is made before those of
+// the run's requests.
+struct CancelWithAnswer {
+    CancelWithAnswer(ParvelModel& model, devserver::Server& server, size_t n)
+        : m_answers(server.answersSent() + n) {
+        if (::pipe2(m_pipe, O_CLOEXEC) != 0 || ::write(m_pipe[1], "x", 1) != 1)
+            qFatal("pipe");
+        m_trigger.emplace(m_pipe[0], QSocketNotifier::Read);
+        QObject::connect(&*m_trigger, &QSocketNotifier::activated, &*m_trigger,
+                         [this, &model, &server, n] {
+                             if (!m_ready) {
+                                 if (server.requests().size() < n)
+                                     return;
+                                 // The request is in: its answer follows without us.
+                                 QDeadlineTimer deadline(10s);
+                                 while (server.answersSent() < m_answers && !deadline.hasExpired())
+                                     QThread::msleep(1);
+                                 m_ready = true; // read in the next turn
+                                 return;
+                             }
+                             m_trigger->setEnabled(false);
+                             fired = model.uploadTask() != nullptr;
+                             if (fired)
+                                 model.uploadTask()->cancel();
+                         });
+    }
+    ~CancelWithAnswer() {
+        m_trigger.reset();
+        ::close(m_pipe[0]);
+        ::close(m_pipe[1]);
+    }
+    bool fired = false;
+
+private:
+    size_t m_answers;
+    bool m_ready = false;
+    int m_pipe[2] = {-1, -1};
+    std::optional<QSocketNotifier> m_trigger;
+};
 
 } // namespace
 
@@ -312,6 +357,41 @@ private Q_SLOTS:
         QCOMPARE(model.selected(), QList<QUrl>{url});
         QCOMPARE(m_server.count("PUT", "/*"), size_t(0));
         QCOMPARE(m_server.count("DELETE", "/api/files/*"), size_t(1));
+    }
+
+    void cancellationArrivingWithAnAnswer() {
+        auto r = rig();
+        ParvelModel& model = *r->model;
+        const QList<QUrl> urls{file(u"one.txt"_s, 100), file(u"two.txt"_s, 100)};
+
+        // The answer to the create request is in, so the server holds a
+        // ticket: it is discarded.
+        model.setFiles(urls, false);
+        CancelWithAnswer create(model, server(), 1);
+        QVERIFY(run(model));
+        QVERIFY(create.fired);
+        QCOMPARE(model.error(), u"Upload cancelled."_s);
+        QCOMPARE(model.message(), QString());
+        const auto tickets = m_server.requests("POST", "/api/files");
+        QCOMPARE(tickets.size(), size_t(1));
+        QCOMPARE(m_server.count("DELETE", "/api/files/*"), size_t(1));
+
+        // The answer completing the first file is in, so that file is
+        // finished: kept and linked; the cancel stops the run before the
+        // next file is done.
+        m_server.reset();
+        clipboard()->setText(u"before"_s);
+        CancelWithAnswer complete(model, server(), 3);
+        QVERIFY(run(model));
+        QVERIFY(complete.fired);
+        QCOMPARE(model.error(), u"Upload cancelled."_s);
+        QCOMPARE(model.message(), u"1 completed links copied."_s);
+        QCOMPARE(model.files().size(), 1);
+        QCOMPARE(model.files()[0].name, u"one.txt"_s);
+        QCOMPARE(clipboard()->text(), model.files()[0].url);
+        QCOMPARE(m_server.count("DELETE", "/api/files/" + model.files()[0].id.toStdString()),
+                 size_t(0));
+        QCOMPARE(model.selected(), urls);
     }
 
     void failedRunsDiscardTheFile() {
