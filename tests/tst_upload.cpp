@@ -398,18 +398,24 @@ private Q_SLOTS:
         auto r = rig();
         ParvelModel& model = *r->model;
         clipboard()->setText(u"before"_s);
-        // Plain http is refused even on loopback: a listener there must
-        // never see a connection.
+        // Plain http is refused even on loopback, and so is any spelling of
+        // https but the exact one: a listener there must never see a
+        // connection.
         QTcpServer plain;
         QVERIFY(plain.listen(QHostAddress::LocalHost));
-        server().overrideUploadURL("http://127.0.0.1:" + std::to_string(plain.serverPort()) +
-                                   "/upload/plain");
+        const std::string port = std::to_string(plain.serverPort());
         model.setFiles({file(u"plain.txt"_s, 10)}, false);
-        QVERIFY(run(model));
-        QCOMPARE(model.error(), u"The upload address is invalid."_s);
-        QCOMPARE(model.message(), QString());
-        QVERIFY(!plain.hasPendingConnections());
-        QCOMPARE(m_server.count("DELETE", "/api/files/*"), size_t(1));
+        for (const std::string& address :
+             {"http://127.0.0.1:" + port + "/upload/plain", "HTTPS://localhost:" + port + "/up",
+              "Https://localhost:" + port + "/up"}) {
+            m_server.reset();
+            server().overrideUploadURL(address);
+            QVERIFY(run(model));
+            QCOMPARE(model.error(), u"The upload address is invalid."_s);
+            QCOMPARE(model.message(), QString());
+            QVERIFY(!plain.hasPendingConnections());
+            QCOMPARE(m_server.count("DELETE", "/api/files/*"), size_t(1));
+        }
 
         // 401 when completing: both connections go, the file is still discarded.
         m_server.reset();
