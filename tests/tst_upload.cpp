@@ -185,6 +185,7 @@ private Q_SLOTS:
         QCOMPARE(created[0].body,
                  std::string(R"({"name":"at-limit.bin","password":null,"size":5000000000})"));
         QCOMPARE(m_server.count("PUT", "/*"), size_t(0));
+        QCOMPARE(m_server.count("DELETE", "/*"), size_t(0));   // no ticket, nothing to discard
         QCOMPARE(model.password(), u"typed but not wanted"_s); // kept for another try
 
         // Protected: the password text as typed.
@@ -414,6 +415,20 @@ private Q_SLOTS:
             QCOMPARE(model.error(), u"The upload address is invalid."_s);
             QCOMPARE(model.message(), QString());
             QVERIFY(!plain.hasPendingConnections());
+            QCOMPARE(m_server.count("DELETE", "/api/files/*"), size_t(1));
+        }
+
+        // A discard that fails changes nothing: the transfer's failure is
+        // the one shown, and a 401 to the discard does not disconnect.
+        for (const int status : {401, 500}) {
+            m_server.reset();
+            server().injectFault("PUT", "/*", Fault{}, 1);
+            server().injectFault("DELETE", "/api/files/*",
+                                 Fault::withStatus(status, R"({"error":"Not yours."})"), 1);
+            QVERIFY(run(model));
+            QCOMPARE(model.error(), u"The upload did not finish. Please try again."_s);
+            QVERIFY(model.connection() && r->store->load());
+            QCOMPARE(model.selected().size(), 1);
             QCOMPARE(m_server.count("DELETE", "/api/files/*"), size_t(1));
         }
 
