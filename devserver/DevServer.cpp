@@ -58,6 +58,15 @@ std::string rawPath(const httplib::Request& req) {
     return target.substr(0, target.find('?'));
 }
 
+// The request this worker thread recorded last: the HTTP library writes its
+// answer, then calls the logger, on the same thread.
+struct LatestRecord {
+    const void* server = nullptr;
+    std::uint64_t generation = 0;
+    std::size_t index = 0;
+};
+thread_local LatestRecord latest;
+
 } // namespace
 
 struct Server::Private {
@@ -72,7 +81,17 @@ struct Server::Private {
     std::vector<FaultEntry> faults;
     std::vector<RecordedRequest> records;
     std::optional<std::string> uploadOverride;
-    std::atomic<std::size_t> answersSent{0};
+    // Counts clearRequests(), so that an answer finished after a clear
+    // never marks a request recorded after it.
+    std::uint64_t generation = 0;
+
+    void markAnswered() {
+        std::lock_guard lock(mutex);
+        if (latest.server == this && latest.generation == generation &&
+            latest.index < records.size())
+            records[latest.index].answered = true;
+        latest.server = nullptr;
+    }
 
     Site site() const {
         std::lock_guard lock(mutex);
@@ -82,6 +101,7 @@ struct Server::Private {
 
     void record(RecordedRequest request) {
         std::lock_guard lock(mutex);
+        latest = {this, generation, records.size()};
         records.push_back(std::move(request));
     }
 
@@ -286,7 +306,7 @@ bool Server::start(std::string* error) {
     http->set_keep_alive_max_count(10000);
     http->set_keep_alive_timeout(2);
     http->set_logger(
-        [p = d.get()](const httplib::Request&, const httplib::Response&) { ++p->answersSent; });
+        [p = d.get()](const httplib::Request&, const httplib::Response&) { p->markAnswered(); });
     http->set_read_timeout(30);
     http->set_write_timeout(30);
     Private* p = d.get();
@@ -405,10 +425,7 @@ std::vector<RecordedRequest> Server::requests() const {
 void Server::clearRequests() {
     std::lock_guard lock(d->mutex);
     d->records.clear();
-}
-
-std::size_t Server::answersSent() const {
-    return d->answersSent;
+    ++d->generation;
 }
 
 void Server::overrideUploadURL(std::optional<std::string> url) {

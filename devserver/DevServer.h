@@ -27,6 +27,9 @@ struct RecordedRequest {
     std::multimap<std::string, std::string> headers; // names lower-cased
     std::string body; // empty for uploaded file bytes, which go to disk
     std::uint64_t bodyBytes = 0;
+    // Set once the answer has been written out in full (or given up on), for
+    // tests that must know an answer is on its way before they act.
+    bool answered = false;
 };
 
 // What to do instead of (or before) the normal answer to one request.
@@ -111,9 +114,6 @@ public:
 
     std::vector<RecordedRequest> requests() const;
     void clearRequests();
-    // How many answers have been written out in full (or given up on), for
-    // tests that need an answer to be on its way before they act.
-    std::size_t answersSent() const;
 
     // Answer the upload ticket with this address, verbatim, instead of our
     // own https://localhost:PORT/upload/TICKET; nullopt restores ours.

@@ -40,33 +40,17 @@ QClipboard* clipboard() {
 }
 
 // Cancels the run of `model` in the turn of the event loop that reads the
-// n-th answer of the server, ahead of it: the answer has arrived and the
-// cancel comes just after. Socket notifiers of one turn run in the order they
-// were made, and this one (an always readable pipe) is made before those of
-// the run's requests.
+// answer to the server's n-th request, ahead of it: the answer has arrived
+// and the cancel comes just after. Socket notifiers of one turn run in the
+// order they were made, and this one (an always readable pipe) is made
+// before those of the run's requests.
 struct CancelWithAnswer {
-    CancelWithAnswer(ParvelModel& model, devserver::Server& server, size_t n)
-        : m_answers(server.answersSent() + n) {
+    CancelWithAnswer(ParvelModel& model, devserver::Server& server, size_t n) {
         if (::pipe2(m_pipe, O_CLOEXEC) != 0 || ::write(m_pipe[1], "x", 1) != 1)
             qFatal("pipe");
         m_trigger.emplace(m_pipe[0], QSocketNotifier::Read);
         QObject::connect(&*m_trigger, &QSocketNotifier::activated, &*m_trigger,
-                         [this, &model, &server, n] {
-                             if (!m_ready) {
-                                 if (server.requests().size() < n)
-                                     return;
-                                 // The request is in: its answer follows without us.
-                                 QDeadlineTimer deadline(10s);
-                                 while (server.answersSent() < m_answers && !deadline.hasExpired())
-                                     QThread::msleep(1);
-                                 m_ready = true; // read in the next turn
-                                 return;
-                             }
-                             m_trigger->setEnabled(false);
-                             fired = model.uploadTask() != nullptr;
-                             if (fired)
-                                 model.uploadTask()->cancel();
-                         });
+                         [this, &model, &server, n] { step(model, server, n); });
     }
     ~CancelWithAnswer() {
         m_trigger.reset();
@@ -76,7 +60,23 @@ struct CancelWithAnswer {
     bool fired = false;
 
 private:
-    size_t m_answers;
+    void step(ParvelModel& model, devserver::Server& server, size_t n) {
+        if (!m_ready) {
+            if (server.requests().size() < n)
+                return;
+            // The request is in: its answer follows without us.
+            const QDeadlineTimer deadline(10s);
+            while (!server.requests()[n - 1].answered && !deadline.hasExpired())
+                QThread::msleep(1);
+            m_ready = true; // read in the next turn
+            return;
+        }
+        m_trigger->setEnabled(false);
+        fired = model.uploadTask() != nullptr;
+        if (fired)
+            model.uploadTask()->cancel();
+    }
+
     bool m_ready = false;
     int m_pipe[2] = {-1, -1};
     std::optional<QSocketNotifier> m_trigger;
