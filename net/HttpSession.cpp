@@ -52,8 +52,8 @@ struct Transfer {
     qint64 bodyBytes = 0;
     bool tooLarge = false;
     // An ignored body: the status of the answer under way once its headers
-    // are in (0 before, and for a redirect that libcurl follows), and when
-    // a byte last moved either way.
+    // are in (0 before, and for a redirect, which libcurl may follow), and
+    // when a byte last moved either way.
     long answerStatus = 0;
     bool endedAfterStatus = false;
     std::chrono::milliseconds stallLimit{kStallAfterStatus};

@@ -59,12 +59,15 @@ public:
 
     // A transport failure, time-out or cancellation (through `stop`) comes
     // back as TransportError; any HTTP answer, whatever its status, is a
-    // response.
+    // response. An answer that has arrived is returned even when the stop
+    // came with it: the caller may hold what the request created, and the
+    // stop takes effect at its next step.
     QCoro::Task<std::expected<HttpResponse, TransportError>> send(HttpRequest request,
                                                                   std::stop_token stop = {});
 
-    // Tests shorten the idle time-outs: every request's idle time-out is
-    // capped at this value when set.
+    // Tests shorten the idle time-outs: every request's idle time-out (and
+    // with it the stall limit of an ignored answer) is capped at this value
+    // when set.
     void setIdleTimeoutCap(std::optional<std::chrono::seconds> cap);
 
     ~HttpSession();
