@@ -58,6 +58,15 @@ std::string rawPath(const httplib::Request& req) {
     return target.substr(0, target.find('?'));
 }
 
+// The request this worker thread recorded last: the HTTP library writes its
+// answer, then calls the logger, on the same thread.
+struct LatestRecord {
+    const void* server = nullptr;
+    std::uint64_t generation = 0;
+    std::size_t index = 0;
+};
+thread_local LatestRecord latest;
+
 } // namespace
 
 struct Server::Private {
@@ -72,6 +81,17 @@ struct Server::Private {
     std::vector<FaultEntry> faults;
     std::vector<RecordedRequest> records;
     std::optional<std::string> uploadOverride;
+    // Counts clearRequests(), so that an answer finished after a clear
+    // never marks a request recorded after it.
+    std::uint64_t generation = 0;
+
+    void markAnswered() {
+        std::lock_guard lock(mutex);
+        if (latest.server == this && latest.generation == generation &&
+            latest.index < records.size())
+            records[latest.index].answered = true;
+        latest.server = nullptr;
+    }
 
     Site site() const {
         std::lock_guard lock(mutex);
@@ -81,6 +101,7 @@ struct Server::Private {
 
     void record(RecordedRequest request) {
         std::lock_guard lock(mutex);
+        latest = {this, generation, records.size()};
         records.push_back(std::move(request));
     }
 
@@ -124,6 +145,25 @@ struct Server::Private {
         case Fault::Kind::JsonNull:
             res.status = 200;
             res.set_content("null", "application/json");
+            break;
+        case Fault::Kind::Stream:
+            res.status = fault.status;
+            // A type the HTTP library does not compress: the bytes go out as
+            // fast as they are made, and arrive as sent.
+            res.set_chunked_content_provider(
+                "application/octet-stream", [bytes = fault.streamBytes, stall = fault.delay](
+                                                size_t offset, httplib::DataSink& sink) {
+                    static const std::string block(16 * 1024, ' ');
+                    if (offset < bytes)
+                        return sink.write(block.data(), size_t(std::min<std::uint64_t>(
+                                                            block.size(), bytes - offset)));
+                    if (stall.count() == 0) {
+                        sink.done();
+                        return true;
+                    }
+                    std::this_thread::sleep_for(stall);
+                    return false; // closes the connection mid-answer
+                });
             break;
         case Fault::Kind::Drop:
             // Shut the socket under the HTTP layer: the client sees the
@@ -265,6 +305,8 @@ bool Server::start(std::string* error) {
     http->set_tcp_nodelay(true);
     http->set_keep_alive_max_count(10000);
     http->set_keep_alive_timeout(2);
+    http->set_logger(
+        [p = d.get()](const httplib::Request&, const httplib::Response&) { p->markAnswered(); });
     http->set_read_timeout(30);
     http->set_write_timeout(30);
     Private* p = d.get();
@@ -383,6 +425,7 @@ std::vector<RecordedRequest> Server::requests() const {
 void Server::clearRequests() {
     std::lock_guard lock(d->mutex);
     d->records.clear();
+    ++d->generation;
 }
 
 void Server::overrideUploadURL(std::optional<std::string> url) {

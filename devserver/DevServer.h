@@ -27,6 +27,9 @@ struct RecordedRequest {
     std::multimap<std::string, std::string> headers; // names lower-cased
     std::string body; // empty for uploaded file bytes, which go to disk
     std::uint64_t bodyBytes = 0;
+    // Set once the answer has been written out in full (or given up on), for
+    // tests that must know an answer is on its way before they act.
+    bool answered = false;
 };
 
 // What to do instead of (or before) the normal answer to one request.
@@ -37,6 +40,8 @@ struct Fault {
         JsonNull,      // answer 200 with the JSON literal null
         Delay,         // wait `delay`, then answer normally
         Drop,          // close the connection without an answer (see injectFault)
+        Stream,        // answer `status`, send `streamBytes` of body, then hold the
+                       // connection for `delay` and close it unfinished (endless: no limit)
     };
     Kind kind = Kind::Status;
     int status = 500;
@@ -44,6 +49,7 @@ struct Fault {
     std::chrono::milliseconds delay{0};
     // Extra response headers of a Status answer (a redirect's Location).
     std::vector<std::pair<std::string, std::string>> headers;
+    std::uint64_t streamBytes = 0;
 
     static Fault withStatus(int status, std::string body) {
         return {Kind::Status, status, std::move(body), {}, {}};
@@ -59,6 +65,13 @@ struct Fault {
         return {Kind::Delay, 0, {}, delay, {}};
     }
     static Fault drop() { return {Kind::Drop, 0, {}, {}, {}}; }
+    // A body that never ends, sent as fast as the client takes it.
+    static Fault endless(int status) { return {Kind::Stream, status, {}, {}, {}, UINT64_MAX}; }
+    // `bytes` of body (chunked), then nothing for `stall`, then the
+    // connection closes without the last chunk.
+    static Fault streamed(int status, std::uint64_t bytes, std::chrono::milliseconds stall = {}) {
+        return {Kind::Stream, status, {}, stall, {}, bytes};
+    }
 };
 
 struct Options {

@@ -43,7 +43,12 @@ QCoro::Task<Result<API::Raw>> API::perform(QString path, QByteArray method,
         request.headers.emplaceBack("Content-Type", "application/json");
     }
 
+    // The session keeps at most HttpRequest::maxAnswerBytes (64 MiB) of an
+    // answer: far above any record, far below what an endless body costs.
     auto answer = co_await HttpSession::shared().send(std::move(request), std::move(stop));
+    if (!answer && answer.error().reason == TransportError::Reason::TooLarge)
+        co_return std::unexpected(
+            Error(ParvelError::message(QStringLiteral("The server's answer is too large."))));
     if (!answer)
         co_return std::unexpected(Error(std::move(answer.error())));
     if (answer->status == 0)

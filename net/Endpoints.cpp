@@ -48,8 +48,11 @@ QCoro::Task<Result<UploadTicket>> createUpload(const API& api, QString name, qin
 }
 
 bool isUsableUploadAddress(const QString& uploadURL) {
+    // On the text as sent: QUrl lower-cases the scheme, so "HTTPS:" would
+    // pass a check of the parsed address.
     const QUrl url(uploadURL, QUrl::StrictMode);
-    return url.isValid() && url.scheme() == QLatin1String("https");
+    return uploadURL.startsWith(QLatin1String("https:")) && url.isValid() &&
+           url.scheme() == QLatin1String("https");
 }
 
 QCoro::Task<Result<void>> uploadBytes(QString uploadURL, QString filePath, qint64 size,
@@ -68,6 +71,8 @@ QCoro::Task<Result<void>> uploadBytes(QString uploadURL, QString filePath, qint6
     request.bodyFile = std::move(filePath);
     request.bodyFileSize = size;
     request.idleTimeout = 3600s;
+    // Only the status counts; an endless or stalled body must not hold the run.
+    request.answerBody = HttpRequest::AnswerBody::Ignored;
     request.onUploadProgress = std::move(progress);
 
     auto answer = co_await HttpSession::shared().send(std::move(request), std::move(stop));

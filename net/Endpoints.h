@@ -25,7 +25,8 @@ QCoro::Task<Result<UploadTicket>> createUpload(const API& api, QString name, qin
 // Authorization, Content-Type application/octet-stream, Content-Length `size`,
 // one-hour idle time-out. Fails with "The upload address is invalid." for an
 // address that is not https, with "The upload did not finish. Please try
-// again." for a non-2xx answer, and with the transport error otherwise.
+// again." for a non-2xx answer, and with the transport error otherwise. The
+// answer's body is never kept: only its status counts.
 // `progress` receives (sent, expected) for every report.
 QCoro::Task<Result<void>> uploadBytes(QString uploadURL, QString filePath, qint64 size,
                                       std::function<void(qint64, qint64)> progress,

@@ -25,9 +25,10 @@ private:
     QString m_text;
 };
 
-// A failure below HTTP: connection refused, TLS, time-out, or the caller gave up.
+// A failure below HTTP: connection refused, TLS, time-out, an answer too long
+// to keep, or the caller gave up.
 struct TransportError {
-    enum class Reason { Failed, TimedOut, Cancelled };
+    enum class Reason { Failed, TimedOut, Cancelled, TooLarge };
     Reason reason = Reason::Failed;
     QString text; // libcurl's description with the detail of its error buffer
 };

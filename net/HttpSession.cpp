@@ -9,6 +9,7 @@
 #include <coroutine>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
 
@@ -19,6 +20,12 @@ namespace {
 constexpr long kUploadBufferSize = 1024 * 1024;
 // The connect phase (TCP and TLS handshake) never waits longer than this.
 constexpr std::chrono::seconds kConnectTimeout{60};
+// An ignored answer body: how much of it, or how long a silence after its
+// status, ends the transfer.
+constexpr qint64 kIgnoredBodyBytes = 64 * 1024;
+constexpr std::chrono::seconds kStallAfterStatus{30};
+
+using Clock = std::chrono::steady_clock;
 
 using SendResult = std::expected<HttpResponse, TransportError>;
 
@@ -42,6 +49,15 @@ struct Transfer {
     bool notHttp = false;
     QString readError;
     QByteArray response;
+    qint64 bodyBytes = 0;
+    bool tooLarge = false;
+    // An ignored body: the status of the answer under way once its headers
+    // are in (0 before, and for a redirect, which libcurl may follow), and
+    // when a byte last moved either way.
+    long answerStatus = 0;
+    bool endedAfterStatus = false;
+    std::chrono::milliseconds stallLimit{kStallAfterStatus};
+    Clock::time_point lastActivity = Clock::now();
     char errorBuffer[CURL_ERROR_SIZE] = {};
 
     std::optional<SendResult> result;
@@ -55,10 +71,12 @@ struct Transfer {
             ::close(fd);
     }
 
+    bool ignoresBody() const { return request.answerBody == HttpRequest::AnswerBody::Ignored; }
+
     static size_t onWrite(char* data, size_t size, size_t count, void* self) {
         auto* t = static_cast<Transfer*>(self);
         const size_t bytes = size * count;
-        if (t->response.isEmpty()) {
+        if (t->bodyBytes == 0) {
             // An answer without a status line (HTTP/0.9 to libcurl) is not
             // HTTP at all: stop reading whatever the peer streams.
             long status = 0;
@@ -68,7 +86,38 @@ struct Transfer {
                 return 0;
             }
         }
+        t->bodyBytes += qint64(bytes);
+        if (t->ignoresBody()) {
+            t->lastActivity = Clock::now();
+            if (t->bodyBytes <= kIgnoredBodyBytes)
+                return bytes;
+            curl_easy_getinfo(t->easy, CURLINFO_RESPONSE_CODE, &t->answerStatus);
+            t->endedAfterStatus = true;
+            return 0;
+        }
+        if (t->bodyBytes > t->request.maxAnswerBytes) {
+            t->tooLarge = true;
+            return 0;
+        }
         t->response.append(data, qsizetype(bytes));
+        return bytes;
+    }
+
+    // Tells when the status of an answer whose body is ignored has arrived.
+    static size_t onHeader(char* data, size_t size, size_t count, void* self) {
+        auto* t = static_cast<Transfer*>(self);
+        const size_t bytes = size * count;
+        const std::string_view line(data, bytes);
+        if (line.starts_with("HTTP/")) { // another answer begins: after 1xx or a redirect
+            t->answerStatus = 0;
+        } else if (line == "\r\n" || line == "\n") {
+            long status = 0;
+            curl_easy_getinfo(t->easy, CURLINFO_RESPONSE_CODE, &status);
+            if (status >= 200 && (status < 300 || status >= 400)) {
+                t->answerStatus = status;
+                t->lastActivity = Clock::now();
+            }
+        }
         return bytes;
     }
 
@@ -100,14 +149,22 @@ struct Transfer {
         return CURL_SEEKFUNC_OK;
     }
 
+    // Runs at least once a second while a transfer runs: the idle check
+    // (CURLOPT_LOW_SPEED_LIMIT) wakes the transfer that often.
     static int onProgress(void* self, curl_off_t, curl_off_t, curl_off_t total, curl_off_t sent) {
         auto* t = static_cast<Transfer*>(self);
         if (sent != t->reportedSent) {
             t->reportedSent = sent;
+            t->lastActivity = Clock::now();
             const qint64 expected =
                 total > 0 ? qint64(total)
                           : (t->request.body ? t->request.body->size() : t->request.bodyFileSize);
-            t->request.onUploadProgress(qint64(sent), expected);
+            if (t->request.onUploadProgress)
+                t->request.onUploadProgress(qint64(sent), expected);
+        }
+        if (t->answerStatus != 0 && Clock::now() - t->lastActivity >= t->stallLimit) {
+            t->endedAfterStatus = true;
+            return 1;
         }
         return 0;
     }
@@ -208,10 +265,16 @@ HttpSession::Private::prepare(HttpRequest request) {
     }
     if (!r.bodyFile.isEmpty()) {
         const QByteArray path = r.bodyFile.toLocal8Bit();
-        t->fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-        if (t->fd < 0)
+        // Without blocking: a file swapped for a pipe since it was chosen
+        // would otherwise wait here for a writer, on the event loop's thread.
+        t->fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        struct stat info {};
+        if (t->fd < 0 || ::fstat(t->fd, &info) != 0)
             return fail(QStringLiteral("Could not open %1: %2")
                             .arg(r.bodyFile, QString::fromLocal8Bit(std::strerror(errno))));
+        if (!S_ISREG(info.st_mode))
+            return fail(QStringLiteral("Could not open %1: not a regular file").arg(r.bodyFile));
+        ::fcntl(t->fd, F_SETFL, ::fcntl(t->fd, F_GETFL) & ~O_NONBLOCK);
         ::posix_fadvise(t->fd, 0, 0, POSIX_FADV_SEQUENTIAL);
         t->remaining = r.bodyFileSize;
     }
@@ -253,6 +316,14 @@ HttpSession::Private::prepare(HttpRequest request) {
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, long(std::min(idle, kConnectTimeout).count()));
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Transfer::onWrite);
     curl_easy_setopt(e, CURLOPT_WRITEDATA, t.get());
+    const bool watchesStalls = t->ignoresBody();
+    if (watchesStalls) {
+        t->stallLimit = std::min<std::chrono::milliseconds>(kStallAfterStatus, idle);
+        curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
+        curl_easy_setopt(e, CURLOPT_HEADERDATA, t.get());
+        // A proxy's "200 Connection established" is not the answer.
+        curl_easy_setopt(e, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    }
 
     bool hasContentType = false;
     for (const auto& [name, value] : r.headers) {
@@ -297,7 +368,7 @@ HttpSession::Private::prepare(HttpRequest request) {
             curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, method.constData());
     }
     curl_easy_setopt(e, CURLOPT_HTTPHEADER, t->headers);
-    if (r.onUploadProgress) {
+    if (r.onUploadProgress || watchesStalls) {
         curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
         curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &Transfer::onProgress);
         curl_easy_setopt(e, CURLOPT_XFERINFODATA, t.get());
@@ -317,8 +388,17 @@ void HttpSession::Private::finish(quint64 id, CURLcode code) {
     std::shared_ptr<Transfer> t = std::move(it->second);
     running.erase(it);
 
+    // A stall after the status of an ignored body is judged by that status,
+    // whichever of our watch and libcurl's idle time-out noticed it first.
+    const bool stalledAfterStatus = code == CURLE_OPERATION_TIMEDOUT && t->answerStatus != 0;
     if (t->notHttp || answeredWithoutHttp(t->easy, code)) {
         t->result = HttpResponse{0, {}};
+    } else if (t->endedAfterStatus || stalledAfterStatus) {
+        t->result = HttpResponse{int(t->answerStatus), {}};
+    } else if (t->tooLarge) {
+        t->result = std::unexpected(TransportError{
+            TransportError::Reason::TooLarge,
+            QStringLiteral("The answer is longer than %1 bytes.").arg(t->request.maxAnswerBytes)});
     } else if (code == CURLE_OK) {
         long status = 0;
         curl_easy_getinfo(t->easy, CURLINFO_RESPONSE_CODE, &status);
@@ -368,8 +448,9 @@ QCoro::Task<std::expected<HttpResponse, TransportError>> HttpSession::send(HttpR
     const auto abandon = [p, id] { p->multi.post([p, id] { p->cancel(id); }); };
     std::stop_callback onStop(stop, abandon);
     AbandonGuard<decltype(abandon)> guard{t.get(), abandon};
+    // An answer that has arrived is returned even when a stop came with it:
+    // the caller may be holding what the request created (an upload ticket)
+    // and must see it to clean up. The stop takes effect at its next step.
     auto result = co_await TransferAwaiter{t.get()};
-    if (stop.stop_requested()) // asked to stop before we saw the answer
-        co_return std::unexpected(cancelledError());
     co_return result;
 }

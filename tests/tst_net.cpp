@@ -10,6 +10,7 @@
 #include "net/Endpoints.h"
 #include "net/HttpSession.h"
 
+#include <QEventLoop>
 #include <QFile>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -94,6 +95,34 @@ template <class T> T run(QCoro::Task<T>&& task) {
     if (!result)
         qFatal("a request did not end within %lld ms", qlonglong(waitLimit.count()));
     return std::move(*result);
+}
+
+template <class T>
+QCoro::Task<> deliver(QCoro::Task<T> task, std::optional<T>* out, QEventLoop* loop) {
+    *out = co_await std::move(task);
+    loop->quit();
+}
+
+// Runs `start(stop)` to its end, at most 10 s: a task still running then is
+// stopped and yields none, so the test fails instead of hanging.
+template <class Start> auto within10s(Start start) {
+    using T = typename decltype(start(std::stop_token()))::value_type;
+    std::stop_source stop;
+    std::optional<T> result;
+    QEventLoop loop;
+    QTimer::singleShot(10s, &loop, [&loop, &stop] {
+        stop.request_stop();
+        loop.quit();
+    });
+    const auto waiter = deliver(start(stop.get_token()), &result, &loop);
+    if (!result)
+        loop.exec();
+    if (stop.stop_requested()) {
+        while (!result) // the stop ends the task from the loop
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        return std::optional<T>();
+    }
+    return result;
 }
 
 SendResult send(HttpRequest request, std::stop_token stop = {}) {
@@ -425,6 +454,58 @@ private Q_SLOTS:
             QCOMPARE(outcome(run(Endpoints::me(local))), text);
             QCOMPARE(outcome(run(Endpoints::deleteFile(local, u"x"_s))), text);
         }
+    }
+
+    void answersAreBounded() {
+        // An API answer is kept up to 64 MiB; one byte more fails the request.
+        m_server->injectFault("POST", "/api/files", Fault::streamed(200, (64 << 20) + 1));
+        const auto created = within10s([this](std::stop_token stop) {
+            return Endpoints::createUpload(API(m_connection), u"a.txt"_s, 5, {}, stop);
+        });
+        QVERIFY(created);
+        QCOMPARE(outcome(*created), u"message: The server's answer is too large."_s);
+
+        // The limit is the request's: exactly it is an answer, beyond it or
+        // without end is not.
+        const auto sendLimited = [this](Fault fault) {
+            m_server->injectFault("GET", "/api/me", fault);
+            HttpRequest r = get(me(), m_token);
+            r.maxAnswerBytes = 1000;
+            const auto answer = within10s(
+                [&r](std::stop_token stop) { return HttpSession::shared().send(r, stop); });
+            return !answer ? u"hung"_s
+                   : *answer
+                       ? u"status %1, %2 bytes"_s.arg((*answer)->status).arg((*answer)->body.size())
+                       : outcomeOf(*answer);
+        };
+        QCOMPARE(sendLimited(Fault::streamed(200, 1000)), u"status 200, 1000 bytes"_s);
+        QCOMPARE(sendLimited(Fault::streamed(200, 1001)), failure(Reason::TooLarge));
+        QCOMPARE(sendLimited(Fault::endless(200)), failure(Reason::TooLarge));
+        QCOMPARE(sendLimited(Fault::endless(500)), failure(Reason::TooLarge));
+
+        // The byte upload's answer is judged by its status alone: an endless
+        // body, or a body that stalls, ends the transfer with that status.
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"a.txt"_s);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("hello") == 5);
+        file.close();
+        const auto ticket = run(Endpoints::createUpload(API(m_connection), u"a.txt"_s, 5, {}));
+        QCOMPARE(outcome(ticket), u"ok"_s);
+        const auto upload = [&](Fault fault) {
+            m_server->injectFault("PUT", "/upload/*", fault);
+            const auto sent = within10s([&](std::stop_token stop) {
+                return Endpoints::uploadBytes(ticket->uploadURL, path, 5, {}, stop);
+            });
+            return sent ? outcome(*sent) : u"hung"_s;
+        };
+        const QString notFinished = u"message: The upload did not finish. Please try again."_s;
+        QCOMPARE(upload(Fault::endless(200)), u"ok"_s);
+        QCOMPARE(upload(Fault::endless(503)), notFinished);
+        // A stall after a 2xx status is a success. (The stall limit follows
+        // the idle time-out when that is shorter.)
+        HttpSession::shared().setIdleTimeoutCap(1s);
+        QCOMPARE(upload(Fault::streamed(201, 10, 3000ms)), u"ok"_s);
     }
 
     void uploadBytes() {

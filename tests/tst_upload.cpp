@@ -6,11 +6,22 @@
 #include "net/UploadProgress.h"
 
 #include <QClipboard>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QGuiApplication>
 #include <QSignalSpy>
+#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QThread>
+
+#include <condition_variable>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -26,6 +37,49 @@ QClipboard* clipboard() {
         return false;
     return !model.isUploading() && model.progress() == 0.0 && !model.uploadTask();
 }
+
+// Cancels the run of `model` in the turn of the event loop that reads the
+// answer to the server's n-th request, ahead of it: the answer has arrived
+// and the cancel comes just after. Socket notifiers of one turn run in the
+// order they were made, and this one (an always readable pipe) is made
+// before those of the run's requests.
+struct CancelWithAnswer {
+    CancelWithAnswer(ParvelModel& model, devserver::Server& server, size_t n) {
+        if (::pipe2(m_pipe, O_CLOEXEC) != 0 || ::write(m_pipe[1], "x", 1) != 1)
+            qFatal("pipe");
+        m_trigger.emplace(m_pipe[0], QSocketNotifier::Read);
+        QObject::connect(&*m_trigger, &QSocketNotifier::activated, &*m_trigger,
+                         [this, &model, &server, n] { step(model, server, n); });
+    }
+    ~CancelWithAnswer() {
+        m_trigger.reset();
+        ::close(m_pipe[0]);
+        ::close(m_pipe[1]);
+    }
+    bool fired = false;
+
+private:
+    void step(ParvelModel& model, devserver::Server& server, size_t n) {
+        if (!m_ready) {
+            if (server.requests().size() < n)
+                return;
+            // The request is in: its answer follows without us.
+            const QDeadlineTimer deadline(10s);
+            while (!server.requests()[n - 1].answered && !deadline.hasExpired())
+                QThread::msleep(1);
+            m_ready = true; // read in the next turn
+            return;
+        }
+        m_trigger->setEnabled(false);
+        fired = model.uploadTask() != nullptr;
+        if (fired)
+            model.uploadTask()->cancel();
+    }
+
+    bool m_ready = false;
+    int m_pipe[2] = {-1, -1};
+    std::optional<QSocketNotifier> m_trigger;
+};
 
 } // namespace
 
@@ -130,6 +184,7 @@ private Q_SLOTS:
         QCOMPARE(created[0].body,
                  std::string(R"({"name":"at-limit.bin","password":null,"size":5000000000})"));
         QCOMPARE(m_server.count("PUT", "/*"), size_t(0));
+        QCOMPARE(m_server.count("DELETE", "/*"), size_t(0));   // no ticket, nothing to discard
         QCOMPARE(model.password(), u"typed but not wanted"_s); // kept for another try
 
         // Protected: the password text as typed.
@@ -287,22 +342,111 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(m_server.count("PUT", "/*") > 0, 10000);
     }
 
+    void fileReplacedByAPipe() {
+        auto r = rig();
+        ParvelModel& model = *r->model;
+        const QUrl url = file(u"swapped.txt"_s, 10);
+        const QByteArray path = QFile::encodeName(url.toLocalFile());
+        // Swapped after the run measured it, before its bytes are read.
+        connect(&model, &ParvelModel::messageChanged, this, [&] {
+            if (model.message() == u"Uploading 1 of 1…"_s)
+                QVERIFY(::unlink(path.constData()) == 0 && ::mkfifo(path.constData(), 0600) == 0);
+        });
+        // A reader stuck opening the pipe gets a writer after 10 s, so that
+        // the test fails instead of hanging.
+        std::atomic<bool> rescued = false;
+        const std::jthread rescue([&path, &rescued](std::stop_token stop) {
+            std::mutex mutex;
+            std::unique_lock lock(mutex);
+            std::condition_variable_any().wait_for(lock, stop, 10s, [] { return false; });
+            if (stop.stop_requested())
+                return;
+            if (const int fd = ::open(path.constData(), O_WRONLY | O_NONBLOCK); fd >= 0) {
+                rescued = true;
+                ::close(fd);
+            }
+        });
+        model.setFiles({url}, false);
+        QVERIFY(run(model));
+        QVERIFY(!rescued);
+        QCOMPARE(model.error(), u"Could not open %1: not a regular file"_s.arg(url.toLocalFile()));
+        QCOMPARE(model.message(), QString());
+        QCOMPARE(model.selected(), QList<QUrl>{url});
+        QCOMPARE(m_server.count("PUT", "/*"), size_t(0));
+        QCOMPARE(m_server.count("DELETE", "/api/files/*"), size_t(1));
+    }
+
+    void cancellationArrivingWithAnAnswer() {
+        auto r = rig();
+        ParvelModel& model = *r->model;
+        const QList<QUrl> urls{file(u"one.txt"_s, 100), file(u"two.txt"_s, 100)};
+
+        // The answer to the create request is in, so the server holds a
+        // ticket: it is discarded.
+        model.setFiles(urls, false);
+        CancelWithAnswer create(model, server(), 1);
+        QVERIFY(run(model));
+        QVERIFY(create.fired);
+        QCOMPARE(model.error(), u"Upload cancelled."_s);
+        QCOMPARE(model.message(), QString());
+        const auto tickets = m_server.requests("POST", "/api/files");
+        QCOMPARE(tickets.size(), size_t(1));
+        QCOMPARE(m_server.count("DELETE", "/api/files/*"), size_t(1));
+
+        // The answer completing the first file is in, so that file is
+        // finished: kept and linked; the cancel stops the run before the
+        // next file is done.
+        m_server.reset();
+        clipboard()->setText(u"before"_s);
+        CancelWithAnswer complete(model, server(), 3);
+        QVERIFY(run(model));
+        QVERIFY(complete.fired);
+        QCOMPARE(model.error(), u"Upload cancelled."_s);
+        QCOMPARE(model.message(), u"1 completed links copied."_s);
+        QCOMPARE(model.files().size(), 1);
+        QCOMPARE(model.files()[0].name, u"one.txt"_s);
+        QCOMPARE(clipboard()->text(), model.files()[0].url);
+        QCOMPARE(m_server.count("DELETE", "/api/files/" + model.files()[0].id.toStdString()),
+                 size_t(0));
+        QCOMPARE(model.selected(), urls);
+    }
+
     void failedRunsDiscardTheFile() {
         auto r = rig();
         ParvelModel& model = *r->model;
         clipboard()->setText(u"before"_s);
-        // Plain http is refused even on loopback: a listener there must
-        // never see a connection.
+        // Plain http is refused even on loopback, and so is any spelling of
+        // https but the exact one: a listener there must never see a
+        // connection.
         QTcpServer plain;
         QVERIFY(plain.listen(QHostAddress::LocalHost));
-        server().overrideUploadURL("http://127.0.0.1:" + std::to_string(plain.serverPort()) +
-                                   "/upload/plain");
+        const std::string port = std::to_string(plain.serverPort());
         model.setFiles({file(u"plain.txt"_s, 10)}, false);
-        QVERIFY(run(model));
-        QCOMPARE(model.error(), u"The upload address is invalid."_s);
-        QCOMPARE(model.message(), QString());
-        QVERIFY(!plain.hasPendingConnections());
-        QCOMPARE(m_server.count("DELETE", "/api/files/*"), size_t(1));
+        for (const std::string& address :
+             {"http://127.0.0.1:" + port + "/upload/plain", "HTTPS://localhost:" + port + "/up",
+              "Https://localhost:" + port + "/up"}) {
+            m_server.reset();
+            server().overrideUploadURL(address);
+            QVERIFY(run(model));
+            QCOMPARE(model.error(), u"The upload address is invalid."_s);
+            QCOMPARE(model.message(), QString());
+            QVERIFY(!plain.hasPendingConnections());
+            QCOMPARE(m_server.count("DELETE", "/api/files/*"), size_t(1));
+        }
+
+        // A discard that fails changes nothing: the transfer's failure is
+        // the one shown, and a 401 to the discard does not disconnect.
+        for (const int status : {401, 500}) {
+            m_server.reset();
+            server().injectFault("PUT", "/*", Fault{}, 1);
+            server().injectFault("DELETE", "/api/files/*",
+                                 Fault::withStatus(status, R"({"error":"Not yours."})"), 1);
+            QVERIFY(run(model));
+            QCOMPARE(model.error(), u"The upload did not finish. Please try again."_s);
+            QVERIFY(model.connection() && r->store->load());
+            QCOMPARE(model.selected().size(), 1);
+            QCOMPARE(m_server.count("DELETE", "/api/files/*"), size_t(1));
+        }
 
         // 401 when completing: both connections go, the file is still discarded.
         m_server.reset();
