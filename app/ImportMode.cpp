@@ -4,26 +4,14 @@
 #include "net/Keychain.h"
 #include "platform/WholeFile.h"
 
-#include <QFile>
-
-#include <cstring>
-
 namespace {
 
-// The path is used as the raw bytes it came in, so any file name the shell
-// can pass works.
-Result<QByteArray> readConnectionFile(const QByteArray& path) {
-    auto bytes = readWholeFile(path);
-    if (!bytes)
-        return std::unexpected(SystemError{QFile::decodeName(path) + QStringLiteral(": ") +
-                                           QString::fromLocal8Bit(std::strerror(bytes.error()))});
-    return std::move(*bytes);
-}
-
 Result<void> importConnection(const QByteArray& path) {
-    const Result<QByteArray> bytes = readConnectionFile(path);
+    // The path is used as the raw bytes it came in, so any file name the
+    // shell can pass works.
+    const auto bytes = readWholeFile(path);
     if (!bytes)
-        return std::unexpected(bytes.error());
+        return std::unexpected(SystemError{bytes.error()});
     auto connection = decode<Connection>(*bytes);
     if (!connection)
         return std::unexpected(connection.error());

@@ -1,28 +1,64 @@
 #include "platform/WholeFile.h"
 
+#include <QFile>
+
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-std::expected<QByteArray, int> readWholeFile(const QByteArray& nativePath) {
-    const int fd = ::open(nativePath.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return std::unexpected(errno);
+namespace {
+
+QString reason(const QByteArray& nativePath, const QString& why) {
+    return QFile::decodeName(nativePath) + QStringLiteral(": ") + why;
+}
+
+QString systemReason(const QByteArray& nativePath, int error) {
+    return reason(nativePath, QString::fromLocal8Bit(std::strerror(error)));
+}
+
+QString tooLarge(const QByteArray& nativePath) {
+    return reason(nativePath, QStringLiteral("larger than %1 MiB").arg(maxWholeFileBytes >> 20));
+}
+
+struct Descriptor {
+    int fd;
+    ~Descriptor() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+} // namespace
+
+std::expected<QByteArray, QString> readWholeFile(const QByteArray& nativePath) {
+    const Descriptor file{
+        ::open(nativePath.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)};
+    if (file.fd < 0)
+        return std::unexpected(systemReason(nativePath, errno));
+    struct stat info {};
+    if (::fstat(file.fd, &info) != 0)
+        return std::unexpected(systemReason(nativePath, errno));
+    if (!S_ISREG(info.st_mode))
+        return std::unexpected(reason(nativePath, QStringLiteral("not a regular file")));
+    if (info.st_size > maxWholeFileBytes)
+        return std::unexpected(tooLarge(nativePath));
+
     QByteArray bytes;
+    bytes.reserve(qsizetype(info.st_size));
     char buffer[65536];
     for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        const ssize_t n = ::read(file.fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0) { // a folder in its place, an I/O error
-            const int error = errno;
-            ::close(fd);
-            return std::unexpected(error);
-        }
+        if (n < 0)
+            return std::unexpected(systemReason(nativePath, errno));
         if (n == 0)
-            break;
+            return bytes;
+        // The file may grow while it is read.
+        if (bytes.size() + n > maxWholeFileBytes)
+            return std::unexpected(tooLarge(nativePath));
         bytes.append(buffer, n);
     }
-    ::close(fd);
-    return bytes;
 }

@@ -9,6 +9,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <functional>
+
+#include <sys/stat.h>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -52,7 +56,7 @@ class CliTest : public QObject {
         process.start(QStringLiteral(PARVEL_EXECUTABLE), arguments);
         // A hung process counts as crashed; the destructor kills it.
         const bool exited =
-            process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit;
+            process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit;
         return {exited ? process.exitCode() : -1, process.readAllStandardOutput(),
                 process.readAllStandardError()};
     }
@@ -100,6 +104,43 @@ private Q_SLOTS:
         QVERIFY(QDir().mkpath(indexPath()));
         QCOMPARE(run({u"--json"_s}), (Outcome{0, "[]\n", {}}));
         QVERIFY(QDir().rmdir(indexPath()));
+    }
+
+    // A FIFO nobody writes to, endless bytes, a sparse file just over the
+    // limit: each is refused at once wherever Parvel reads a whole file.
+    void filesThatAreNotRegular() {
+        const QString hostile = path(u"work/hostile"_s);
+        const QString storedFile = path(u"XDG_CONFIG_HOME/parvel/connection.json"_s);
+        writeFile(path(u"work/some.txt"_s), "some bytes");
+        const QList<std::pair<std::function<bool(const QString&)>, QByteArray>> kinds = {
+            {[](const QString& at) { return ::mkfifo(QFile::encodeName(at), 0600) == 0; },
+             "not a regular file"},
+            {[](const QString& at) { return QFile::link(u"/dev/zero"_s, at); },
+             "not a regular file"},
+            {[](const QString& at) {
+                 QFile file(at);
+                 return file.open(QIODevice::WriteOnly) && file.resize(64 * 1024 * 1024 + 1);
+             },
+             "larger than 64 MiB"},
+        };
+        QVERIFY(QDir().mkpath(QFileInfo(indexPath()).absolutePath()));
+        QVERIFY(QDir().mkpath(QFileInfo(storedFile).absolutePath()));
+        for (const auto& [make, why] : kinds) {
+            for (const QString& at : {hostile, indexPath(), storedFile}) {
+                QFile::remove(at);
+                QVERIFY(make(at));
+            }
+            QCOMPARE(
+                run({u"--import-connection"_s, hostile}),
+                (Outcome{
+                    1, {}, "Connection import failed: " + hostile.toUtf8() + ": " + why + '\n'}));
+            QCOMPARE(run({u"--json"_s}), (Outcome{0, "[]\n", {}}));
+            // The display named here cannot be reached, which Qt reports first.
+            const auto [status, out, err] = run({u"--upload"_s, u"some.txt"_s});
+            QCOMPARE(std::pair(status, out), std::pair(1, QByteArray()));
+            QVERIFY2(err.endsWith("\nConnect Parvel before uploading.\n"), err.constData());
+        }
+        QFile::remove(hostile);
     }
 
     void importConnection_data() {
