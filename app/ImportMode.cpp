@@ -21,11 +21,11 @@ Result<void> importConnection(const QByteArray& path) {
 } // namespace
 
 int runImportMode(const QByteArray& path) {
+    ignoreBrokenPipes();
     const Result<void> imported = importConnection(path);
     if (!imported) {
         writeError(QStringLiteral("Connection import failed: ") + describe(imported.error()));
         return 1;
     }
-    writeOutput(QByteArrayLiteral("Connection saved in Keychain.\n"));
-    return 0;
+    return writeOutput(QByteArrayLiteral("Connection saved in Keychain.\n")) ? 0 : 1;
 }

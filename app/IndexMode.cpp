@@ -7,8 +7,8 @@
 #include <QFile>
 
 int runIndexMode() {
+    ignoreBrokenPipes();
     // Never parsed: other programs may have written anything there.
     const auto index = readWholeFile(QFile::encodeName(LocalIndex::userPath()));
-    writeOutput(index ? *index : QByteArrayLiteral("[]\n"));
-    return 0;
+    return writeOutput(index ? *index : QByteArrayLiteral("[]\n")) ? 0 : 1;
 }

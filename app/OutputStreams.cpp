@@ -1,11 +1,12 @@
 #include "app/OutputStreams.h"
 
 #include <cerrno>
+#include <csignal>
 #include <unistd.h>
 
 namespace {
 
-void writeAll(int fd, const QByteArray& bytes) {
+bool writeAll(int fd, const QByteArray& bytes) {
     const char* p = bytes.constData();
     qsizetype left = bytes.size();
     while (left > 0) {
@@ -13,18 +14,23 @@ void writeAll(int fd, const QByteArray& bytes) {
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
-            return; // a closed pipe: nobody is reading
+            return false; // a closed pipe: nobody is reading
         p += n;
         left -= n;
     }
+    return true;
 }
 
 } // namespace
 
-void writeOutput(const QByteArray& bytes) {
-    writeAll(STDOUT_FILENO, bytes);
+void ignoreBrokenPipes() {
+    ::signal(SIGPIPE, SIG_IGN);
 }
 
-void writeError(const QString& line) {
-    writeAll(STDERR_FILENO, line.toUtf8() + '\n');
+bool writeOutput(const QByteArray& bytes) {
+    return writeAll(STDOUT_FILENO, bytes);
+}
+
+bool writeError(const QString& line) {
+    return writeAll(STDERR_FILENO, line.toUtf8() + '\n');
 }

@@ -63,8 +63,8 @@ QCoro::Task<int> uploadOneFile(ParvelModel& model, QString path) {
         co_await running->wait();
 
     if (model.error().isEmpty() && !model.files().isEmpty()) {
-        writeOutput(encode(model.files().first()) + '\n');
-        co_return 0;
+        // A result nobody could read is no success.
+        co_return writeOutput(encode(model.files().first()) + '\n') ? 0 : 1;
     }
     writeError(model.error());
     co_return 1;
@@ -80,6 +80,7 @@ QCoro::Task<> drive(ParvelModel* model, QString path) {
 } // namespace
 
 int runUploadMode(int argc, char** argv, const QString& path) {
+    ignoreBrokenPipes();
     const bool display = hasDisplay();
     std::unique_ptr<QCoreApplication> app;
     if (display) {

@@ -11,7 +11,9 @@
 
 #include <functional>
 
+#include <csignal>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -40,7 +42,9 @@ class CliTest : public QObject {
     QString path(const QString& relative) const { return m_dir.path() + u'/' + relative; }
     QString indexPath() const { return path(u"XDG_DATA_HOME/Parvel/files.json"_s); }
 
-    Outcome run(const QStringList& arguments, bool secretService = false) const {
+    // `closedOutput`: standard output is a pipe nobody reads any more.
+    Outcome run(const QStringList& arguments, bool secretService = false,
+                bool closedOutput = false) const {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char* name :
              {"WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_RUNTIME_DIR", "PARVEL_UPLOAD_PASSWORD",
@@ -53,6 +57,16 @@ class CliTest : public QObject {
         QProcess process;
         process.setProcessEnvironment(env);
         process.setWorkingDirectory(path(u"work"_s));
+        if (closedOutput)
+            process.setChildProcessModifier([] {
+                ::signal(SIGPIPE, SIG_DFL); // as a shell leaves it
+                int ends[2];
+                if (::pipe(ends) == 0) {
+                    ::dup2(ends[1], STDOUT_FILENO);
+                    ::close(ends[0]);
+                    ::close(ends[1]);
+                }
+            });
         process.start(QStringLiteral(PARVEL_EXECUTABLE), arguments);
         // A hung process counts as crashed; the destructor kills it.
         const bool exited =
@@ -143,6 +157,16 @@ private Q_SLOTS:
         QFile::remove(hostile);
     }
 
+    // `parvel --json | true`: the result cannot be written, which is a
+    // failure, not a death by SIGPIPE.
+    void closedOutput() {
+        writeFile(indexPath(), "[]");
+        writeFile(path(u"work/good.json"_s), "{\"serverURL\":\"https://a\",\"token\":\"good\"}");
+        QCOMPARE(run({u"--json"_s}, false, true), (Outcome{1, {}, {}}));
+        QCOMPARE(run({u"--import-connection"_s, u"good.json"_s}, false, true),
+                 (Outcome{1, {}, {}}));
+    }
+
     void importConnection_data() {
         QTest::addColumn<QString>("argument");
         QTest::addColumn<QByteArray>("contents"); // of connection.json in the working folder
@@ -152,7 +176,8 @@ private Q_SLOTS:
             // Extra keys are ignored.
             QTest::addRow("%s, saved", backend)
                 << u"connection.json"_s
-                << QByteArray("{\"token\":\"t\xc3\xb6k\xc3\xa8n \xe2\x9c\x93/+=\",\"extra\":[1],"
+                << QByteArray("{\"token\":\"t\xc3\xb6k\xc3\xa8n "
+                              "\xe2\x9c\x93/+=\",\"extra\":[1],"
                               "\"serverURL\":\"https://parvel.example:8443\"}")
                 << QByteArray();
             QTest::addRow("%s, token a number", backend)
@@ -175,7 +200,8 @@ private Q_SLOTS:
         QCOMPARE(Keychain::load(*target), error.isEmpty() ? imported : stored);
     }
 
-    // The row's tag is the command line; the columns are what it prints and stores.
+    // The row's tag is the command line; the columns are what it prints and
+    // stores.
     void modeOrder_data() {
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("out");
