@@ -2,13 +2,14 @@
 
 #include "app/OutputStreams.h"
 #include "model/ParvelModel.h"
+#include "net/FileUrl.h"
 #include "platform/Services.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QGuiApplication>
 #include <QTimer>
-#include <QUrl>
 
 #include <memory>
 
@@ -34,7 +35,7 @@ void allowOffscreenFallback() {
                                    : QByteArrayLiteral("wayland;xcb;offscreen"));
 }
 
-QCoro::Task<int> uploadOneFile(ParvelModel& model, QString path) {
+QCoro::Task<int> uploadOneFile(ParvelModel& model, QByteArray path) {
     if (const auto reading = model.connectionTask())
         co_await reading->wait();
 
@@ -43,7 +44,9 @@ QCoro::Task<int> uploadOneFile(ParvelModel& model, QString path) {
         co_return 1;
     }
 
-    model.setFiles({QUrl::fromLocalFile(QDir::current().absoluteFilePath(path))}, false);
+    if (!path.startsWith('/'))
+        path = QFile::encodeName(QDir::currentPath()) + '/' + path;
+    model.setFiles({FileUrl::fromPath(path)}, false);
 
     // Present means protected, even when empty: an empty password is then
     // refused below rather than silently sharing the file with anyone.
@@ -72,14 +75,14 @@ QCoro::Task<int> uploadOneFile(ParvelModel& model, QString path) {
 
 // Started from the running event loop, so that exit() always has a loop to
 // end, even when the work finishes without ever waiting.
-QCoro::Task<> drive(ParvelModel* model, QString path) {
+QCoro::Task<> drive(ParvelModel* model, QByteArray path) {
     const int status = co_await uploadOneFile(*model, std::move(path));
     QCoreApplication::exit(status);
 }
 
 } // namespace
 
-int runUploadMode(int argc, char** argv, const QString& path) {
+int runUploadMode(int& argc, char** argv, const QByteArray& path) {
     ignoreBrokenPipes();
     const bool display = hasDisplay();
     std::unique_ptr<QCoreApplication> app;

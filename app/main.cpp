@@ -4,8 +4,6 @@
 #include "app/OutputStreams.h"
 #include "app/UploadMode.h"
 
-#include <QFile>
-
 // The modes are tried in a fixed order and the first that applies ends the
 // process. An option whose operand is missing is no error: it is skipped and
 // the next test runs. The import and index modes create no application
@@ -20,7 +18,7 @@ int main(int argc, char** argv) {
         return runIndexMode();
 
     if (const auto path = commandLine.operandOf("--upload"))
-        return runUploadMode(argc, argv, QFile::decodeName(*path));
+        return runUploadMode(argc, argv, *path);
 
     if (commandLine.operandOf("--render-previews")) {
         writeError(QStringLiteral("parvel: --render-previews is not available in this build yet."));

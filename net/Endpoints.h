@@ -27,7 +27,7 @@ QCoro::Task<Result<UploadTicket>> createUpload(const API& api, QString name, qin
 // address that is not https, with "The upload did not finish. Please try
 // again." for a non-2xx answer, and with the transport error otherwise.
 // `progress` receives (sent, expected) for every report.
-QCoro::Task<Result<void>> uploadBytes(QString uploadURL, QString filePath, qint64 size,
+QCoro::Task<Result<void>> uploadBytes(QString uploadURL, QUrl file, qint64 size,
                                       std::function<void(qint64, qint64)> progress,
                                       std::stop_token stop = {});
 

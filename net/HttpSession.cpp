@@ -1,6 +1,7 @@
 #include "net/HttpSession.h"
 
 #include "net/CurlMulti.h"
+#include "net/FileUrl.h"
 
 #include <QtGlobal>
 
@@ -207,11 +208,12 @@ HttpSession::Private::prepare(HttpRequest request) {
                             .arg(QString::fromLatin1(name)));
     }
     if (!r.bodyFile.isEmpty()) {
-        const QByteArray path = r.bodyFile.toLocal8Bit();
+        const QByteArray path = FileUrl::toPath(r.bodyFile);
         t->fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
         if (t->fd < 0)
             return fail(QStringLiteral("Could not open %1: %2")
-                            .arg(r.bodyFile, QString::fromLocal8Bit(std::strerror(errno))));
+                            .arg(r.bodyFile.toString(QUrl::PreferLocalFile),
+                                 QString::fromLocal8Bit(std::strerror(errno))));
         ::posix_fadvise(t->fd, 0, 0, POSIX_FADV_SEQUENTIAL);
         t->remaining = r.bodyFileSize;
     }
@@ -328,7 +330,8 @@ void HttpSession::Private::finish(quint64 id, CURLcode code) {
                                                              : TransportError::Reason::Failed;
         QString text = describeCurl(code, t->errorBuffer);
         if (!t->readError.isEmpty())
-            text += QStringLiteral(" (reading %1: %2)").arg(t->request.bodyFile, t->readError);
+            text += QStringLiteral(" (reading %1: %2)")
+                        .arg(t->request.bodyFile.toString(QUrl::PreferLocalFile), t->readError);
         t->result = std::unexpected(TransportError{reason, text});
     }
     wake(t);

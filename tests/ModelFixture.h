@@ -170,7 +170,8 @@ public:
         const QString path = writeFile(m_uploads.filePath(name), size);
         const API api(bootstrap());
         auto ticket = QCoro::waitFor(Endpoints::createUpload(api, name, size, {}));
-        if (ticket && QCoro::waitFor(Endpoints::uploadBytes(ticket->uploadURL, path, size, {})))
+        if (ticket && QCoro::waitFor(Endpoints::uploadBytes(ticket->uploadURL,
+                                                            QUrl::fromLocalFile(path), size, {})))
             if (auto done = QCoro::waitFor(Endpoints::complete(api, ticket->id)))
                 return done->file;
         qFatal("seeding %s failed", qPrintable(name));

@@ -6,6 +6,9 @@
 #include <QDir>
 #include <QProcess>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 const QByteArray refusalLine =
     "Choose a valid file and a password of at least 4 characters if protected.\n";
@@ -27,7 +30,8 @@ class UploadCommandTest : public QObject {
         QByteArray err;
     };
 
-    Outcome run(const QStringList& arguments, const std::optional<QString>& password = {}) {
+    Outcome run(const QStringList& arguments, const std::optional<QString>& password = {},
+                const QString& program = QStringLiteral(PARVEL_EXECUTABLE)) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         // No session bus and no display: the file credential store under
         // this home, no clipboard, nothing of the real user's touched.
@@ -43,7 +47,7 @@ class UploadCommandTest : public QObject {
         QProcess process;
         process.setProcessEnvironment(env);
         process.setWorkingDirectory(m_files.path());
-        process.start(QStringLiteral(PARVEL_EXECUTABLE), arguments);
+        process.start(program, arguments);
         if (!process.waitForFinished(120000)) {
             process.kill();
             process.waitForFinished();
@@ -94,6 +98,31 @@ private Q_SLOTS:
         QCOMPARE(created.size(), size_t(1));
         QCOMPARE(bodyOf(created[0]).value(u"password"_s).toString(), u"open sesame"_s);
         QCOMPARE(line, encode(*record)); // compact, the record's own keys
+    }
+
+    // A name that is not UTF-8 is a file like any other: its own bytes are
+    // opened and sent, only the name the server gets is decoded.
+    void nameThatIsNotUtf8() {
+        importConnection();
+        const QByteArray named = QFile::encodeName(m_files.path()) + "/caf\xe9.txt";
+        const int fd = ::open(named.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::write(fd, "d\xe9j\xe0 vu", 7), ssize_t(7));
+        ::close(fd);
+        // QProcess would pass the operand through UTF-16; the shell does not.
+        const Outcome outcome =
+            run({u"-c"_s, u"exec \"$0\" --upload \"$(printf 'caf\\351.txt')\""_s,
+                 QStringLiteral(PARVEL_EXECUTABLE)},
+                std::nullopt, u"/bin/sh"_s);
+        QCOMPARE(outcome.err, QByteArray());
+        QCOMPARE(outcome.status, 0);
+        const auto record = decode<SharedFile>(outcome.out.chopped(1));
+        QVERIFY(record.has_value());
+        QCOMPARE(record->name, u"caf\uFFFD.txt"_s);
+        QCOMPARE(record->size, qint64(7));
+        const auto put = m_server.requests("PUT", "/upload/*");
+        QCOMPARE(put.size(), size_t(1));
+        QCOMPARE(put[0].bodyBytes, std::uint64_t(7));
     }
 
     void refusesBeforeAnyRequest() {
