@@ -1,5 +1,6 @@
 #include "app/UploadMode.h"
 
+#include "app/Interruption.h"
 #include "app/OutputStreams.h"
 #include "model/ParvelModel.h"
 #include "net/FileUrl.h"
@@ -13,9 +14,18 @@
 
 #include <memory>
 
+#include <unistd.h>
+
 namespace {
 
 const char* const passwordVariable = "PARVEL_UPLOAD_PASSWORD";
+const QString cancelledText = QStringLiteral("Upload cancelled.");
+
+// A signal before the run started: nothing to undo.
+[[noreturn]] void endCancelled() {
+    writeError(cancelledText);
+    ::_exit(1);
+}
 
 // Without a display there is no clipboard to put the link on, and a GUI
 // application object could not even start; the upload itself needs neither.
@@ -35,7 +45,7 @@ void allowOffscreenFallback() {
                                    : QByteArrayLiteral("wayland;xcb;offscreen"));
 }
 
-QCoro::Task<int> uploadOneFile(ParvelModel& model, QByteArray path) {
+QCoro::Task<int> uploadOneFile(ParvelModel& model, QByteArray path, bool& started) {
     if (const auto reading = model.connectionTask())
         co_await reading->wait();
 
@@ -56,11 +66,16 @@ QCoro::Task<int> uploadOneFile(ParvelModel& model, QByteArray path) {
     }
 
     if (!model.canUpload()) {
-        writeError(QStringLiteral(
-            "Choose a valid file and a password of at least 4 characters if protected."));
+        writeError(QStringLiteral("Choose a valid file and a password of at least "
+                                  "4 characters if protected."));
         co_return 1;
     }
 
+    // A signal the event loop has not delivered yet still stops us here.
+    if (Interruption::requested())
+        endCancelled();
+
+    started = true;
     model.upload();
     if (const auto running = model.uploadTask())
         co_await running->wait();
@@ -75,8 +90,8 @@ QCoro::Task<int> uploadOneFile(ParvelModel& model, QByteArray path) {
 
 // Started from the running event loop, so that exit() always has a loop to
 // end, even when the work finishes without ever waiting.
-QCoro::Task<> drive(ParvelModel* model, QByteArray path) {
-    const int status = co_await uploadOneFile(*model, std::move(path));
+QCoro::Task<> drive(ParvelModel* model, QByteArray path, bool* started) {
+    const int status = co_await uploadOneFile(*model, std::move(path), *started);
     QCoreApplication::exit(status);
 }
 
@@ -84,6 +99,8 @@ QCoro::Task<> drive(ParvelModel* model, QByteArray path) {
 
 int runUploadMode(int& argc, char** argv, const QByteArray& path) {
     ignoreBrokenPipes();
+    Interruption::install();
+
     const bool display = hasDisplay();
     std::unique_ptr<QCoreApplication> app;
     if (display) {
@@ -97,8 +114,20 @@ int runUploadMode(int& argc, char** argv, const QByteArray& path) {
         services.pasteboard.reset();
 
     ParvelModel model(true, std::move(services));
-    QTimer::singleShot(0, app.get(), [&model, &path] {
-        auto work = drive(&model, path);
+    bool started = false;
+    // Once the run is under way it is cancelled like from the popover, which
+    // discards the unfinished file on the server; before, there is nothing
+    // to undo.
+    Interruption::onFirstSignal([&model, &started] {
+        if (started) {
+            if (const auto running = model.uploadTask())
+                running->cancel();
+            return;
+        }
+        endCancelled();
+    });
+    QTimer::singleShot(0, app.get(), [&model, &path, &started] {
+        auto work = drive(&model, path, &started);
         Q_UNUSED(work);
     });
     return app->exec();

@@ -6,8 +6,11 @@
 #include <QDir>
 #include <QProcess>
 
+#include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
+
+using namespace std::chrono_literals;
 
 namespace {
 const QByteArray refusalLine =
@@ -30,8 +33,9 @@ class UploadCommandTest : public QObject {
         QByteArray err;
     };
 
-    Outcome run(const QStringList& arguments, const std::optional<QString>& password = {},
-                const QString& program = QStringLiteral(PARVEL_EXECUTABLE)) {
+    void start(QProcess& process, const QStringList& arguments,
+               const std::optional<QString>& password = {},
+               const QString& program = QStringLiteral(PARVEL_EXECUTABLE)) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         // No session bus and no display: the file credential store under
         // this home, no clipboard, nothing of the real user's touched.
@@ -44,10 +48,12 @@ class UploadCommandTest : public QObject {
         env.insert(u"XDG_CACHE_HOME"_s, m_home.filePath(u".cache"_s));
         if (password)
             env.insert(u"PARVEL_UPLOAD_PASSWORD"_s, *password);
-        QProcess process;
         process.setProcessEnvironment(env);
         process.setWorkingDirectory(m_files.path());
         process.start(program, arguments);
+    }
+
+    static Outcome finish(QProcess& process) {
         if (!process.waitForFinished(120000)) {
             process.kill();
             process.waitForFinished();
@@ -55,6 +61,13 @@ class UploadCommandTest : public QObject {
         }
         return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
                 process.readAllStandardOutput(), process.readAllStandardError()};
+    }
+
+    Outcome run(const QStringList& arguments, const std::optional<QString>& password = {},
+                const QString& program = QStringLiteral(PARVEL_EXECUTABLE)) {
+        QProcess process;
+        start(process, arguments, password, program);
+        return finish(process);
     }
 
     void importConnection() {
@@ -123,6 +136,56 @@ private Q_SLOTS:
         const auto put = m_server.requests("PUT", "/upload/*");
         QCOMPARE(put.size(), size_t(1));
         QCOMPARE(put[0].bodyBytes, std::uint64_t(7));
+    }
+
+    // Ctrl-C or SIGTERM is the run's own cancel: the unfinished file is
+    // discarded on the server. A second signal does not wait for that.
+    void signalsCancelTheRun() {
+        importConnection();
+        const QString big = file(u"big.bin"_s, 32 << 20);
+        const QStringList arguments{u"--upload"_s, big};
+        for (const int number : {SIGINT, SIGTERM}) {
+            m_server.reset();
+            // The server sits on the transfer long enough for the signal to land.
+            server().injectFault("PUT", "/upload/*", Fault::delayed(8s));
+            QProcess process;
+            start(process, arguments);
+            QTRY_VERIFY_WITH_TIMEOUT(m_server.count("POST", "/api/files") == 1, 10000);
+            QCOMPARE(::kill(pid_t(process.processId()), number), 0);
+            const Outcome outcome = finish(process);
+            QCOMPARE(outcome.err, QByteArray("Upload cancelled.\n"));
+            QCOMPARE(std::pair(outcome.status, outcome.out), std::pair(1, QByteArray()));
+            QCOMPARE(m_server.count("DELETE", "/api/files/*"), size_t(1));
+        }
+
+        m_server.reset();
+        server().injectFault("PUT", "/upload/*", Fault::delayed(8s));
+        server().injectFault("DELETE", "/api/files/*", Fault::delayed(8s));
+        QProcess twice;
+        start(twice, arguments);
+        QTRY_VERIFY_WITH_TIMEOUT(m_server.count("POST", "/api/files") == 1, 10000);
+        QCOMPARE(::kill(pid_t(twice.processId()), SIGTERM), 0);
+        QCOMPARE(::kill(pid_t(twice.processId()), SIGINT), 0);
+        const Outcome atOnce = finish(twice);
+        QCOMPARE(std::tuple(atOnce.status, atOnce.out, atOnce.err),
+                 std::tuple(1, QByteArray(), QByteArray()));
+
+        // A signal that is already waiting when the mode starts: nothing
+        // reaches the server.
+        m_server.reset();
+        QProcess early;
+        early.setChildProcessModifier([] {
+            sigset_t term;
+            sigemptyset(&term);
+            sigaddset(&term, SIGTERM);
+            ::sigprocmask(SIG_BLOCK, &term, nullptr);
+            ::kill(::getpid(), SIGTERM);
+        });
+        start(early, arguments);
+        const Outcome before = finish(early);
+        QCOMPARE(std::tuple(before.status, before.out, before.err),
+                 std::tuple(1, QByteArray(), QByteArray("Upload cancelled.\n")));
+        QVERIFY(server().requests().empty());
     }
 
     void refusesBeforeAnyRequest() {
