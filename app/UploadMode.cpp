@@ -2,9 +2,11 @@
 
 #include "app/Interruption.h"
 #include "app/OutputStreams.h"
+#include "model/LocalIndex.h"
 #include "model/ParvelModel.h"
 #include "net/FileUrl.h"
 #include "platform/Services.h"
+#include "platform/WholeFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -45,7 +47,18 @@ void allowOffscreenFallback() {
                                    : QByteArrayLiteral("wayland;xcb;offscreen"));
 }
 
-QCoro::Task<int> uploadOneFile(ParvelModel& model, QByteArray path, bool& started) {
+// The application fills `files` from the server; here the index stands in
+// for it, so the new record joins the files uploaded before instead of
+// replacing them in the index. An index that cannot be used counts as empty.
+QList<SharedFile> readIndex(const QString& applicationDataDir) {
+    const auto bytes = readWholeFile(QFile::encodeName(LocalIndex::path(applicationDataDir)));
+    if (!bytes)
+        return {};
+    return decode<QList<SharedFile>>(*bytes).value_or(QList<SharedFile>{});
+}
+
+QCoro::Task<int> uploadOneFile(ParvelModel& model, QByteArray path, QList<SharedFile> index,
+                               bool& started) {
     if (const auto reading = model.connectionTask())
         co_await reading->wait();
 
@@ -75,6 +88,7 @@ QCoro::Task<int> uploadOneFile(ParvelModel& model, QByteArray path, bool& starte
     if (Interruption::requested())
         endCancelled();
 
+    model.assignFiles(std::move(index));
     started = true;
     model.upload();
     if (const auto running = model.uploadTask())
@@ -90,8 +104,8 @@ QCoro::Task<int> uploadOneFile(ParvelModel& model, QByteArray path, bool& starte
 
 // Started from the running event loop, so that exit() always has a loop to
 // end, even when the work finishes without ever waiting.
-QCoro::Task<> drive(ParvelModel* model, QByteArray path, bool* started) {
-    const int status = co_await uploadOneFile(*model, std::move(path), *started);
+QCoro::Task<> drive(ParvelModel* model, QByteArray path, QList<SharedFile> index, bool* started) {
+    const int status = co_await uploadOneFile(*model, std::move(path), std::move(index), *started);
     QCoreApplication::exit(status);
 }
 
@@ -112,6 +126,7 @@ int runUploadMode(int& argc, char** argv, const QByteArray& path) {
     Services services = Services::system();
     if (!display)
         services.pasteboard.reset();
+    QList<SharedFile> index = readIndex(services.applicationSupportDir);
 
     ParvelModel model(true, std::move(services));
     bool started = false;
@@ -126,8 +141,8 @@ int runUploadMode(int& argc, char** argv, const QByteArray& path) {
         }
         endCancelled();
     });
-    QTimer::singleShot(0, app.get(), [&model, &path, &started] {
-        auto work = drive(&model, path, &started);
+    QTimer::singleShot(0, app.get(), [&model, &path, &index, &started] {
+        auto work = drive(&model, path, std::move(index), &started);
         Q_UNUSED(work);
     });
     return app->exec();

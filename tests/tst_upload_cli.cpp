@@ -70,6 +70,15 @@ class UploadCommandTest : public QObject {
         return finish(process);
     }
 
+    QStringList indexNames() {
+        const Outcome listed = run({u"--json"_s});
+        QStringList names;
+        for (const SharedFile& file :
+             decode<QList<SharedFile>>(listed.out).value_or(QList<SharedFile>{}))
+            names.append(file.name);
+        return names;
+    }
+
     void importConnection() {
         const QString file = QString::fromStdString(server().connectionFilePath());
         QCOMPARE(run({u"--import-connection"_s, file}).status, 0);
@@ -186,6 +195,22 @@ private Q_SLOTS:
         QCOMPARE(std::tuple(before.status, before.out, before.err),
                  std::tuple(1, QByteArray(), QByteArray("Upload cancelled.\n")));
         QVERIFY(server().requests().empty());
+    }
+
+    // The command line has no server list to start from: it keeps what the
+    // index held, and an index it cannot use counts as empty.
+    void keepsTheIndex() {
+        importConnection();
+        const QString index = m_home.filePath(u".local/share/Parvel/files.json"_s);
+        QVERIFY(QDir().mkpath(QFileInfo(index).absolutePath()));
+        QFile damaged(index);
+        QVERIFY(damaged.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                damaged.write("{not json") == 9);
+        damaged.close();
+        QCOMPARE(run({u"--upload"_s, file(u"first.txt"_s, 3)}).status, 0);
+        QCOMPARE(indexNames(), QStringList{u"first.txt"_s});
+        QCOMPARE(run({u"--upload"_s, file(u"second.txt"_s, 4)}).status, 0);
+        QCOMPARE(indexNames(), (QStringList{u"second.txt"_s, u"first.txt"_s}));
     }
 
     void refusesBeforeAnyRequest() {
