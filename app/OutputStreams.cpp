@@ -34,3 +34,7 @@ bool writeOutput(const QByteArray& bytes) {
 bool writeError(const QString& line) {
     return writeAll(STDERR_FILENO, line.toUtf8() + '\n');
 }
+
+bool writeErrorBytes(const QByteArray& bytes) {
+    return writeAll(STDERR_FILENO, bytes);
+}

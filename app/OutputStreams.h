@@ -15,3 +15,5 @@ void ignoreBrokenPipes();
 bool writeOutput(const QByteArray& bytes);
 // `line` in UTF-8 followed by one newline; false when it could not be written.
 bool writeError(const QString& line);
+// `bytes` exactly as given, on standard error (a terminal's progress line).
+bool writeErrorBytes(const QByteArray& bytes);

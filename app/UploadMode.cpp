@@ -2,6 +2,7 @@
 
 #include "app/Interruption.h"
 #include "app/OutputStreams.h"
+#include "app/TerminalProgress.h"
 #include "model/LocalIndex.h"
 #include "model/ParvelModel.h"
 #include "net/FileUrl.h"
@@ -79,8 +80,8 @@ QCoro::Task<int> uploadOneFile(ParvelModel& model, QByteArray path, QList<Shared
     }
 
     if (!model.canUpload()) {
-        writeError(QStringLiteral("Choose a valid file and a password of at least "
-                                  "4 characters if protected."));
+        writeError(QStringLiteral(
+            "Choose a valid file and a password of at least 4 characters if protected."));
         co_return 1;
     }
 
@@ -89,10 +90,16 @@ QCoro::Task<int> uploadOneFile(ParvelModel& model, QByteArray path, QList<Shared
         endCancelled();
 
     model.assignFiles(std::move(index));
+    TerminalProgress progress(model.selectedBytes().value_or(0));
+    const QMetaObject::Connection drawing =
+        QObject::connect(&model, &ParvelModel::progressChanged, &model,
+                         [&progress, &model] { progress.update(model.progress()); });
     started = true;
     model.upload();
     if (const auto running = model.uploadTask())
         co_await running->wait();
+    QObject::disconnect(drawing);
+    progress.clear();
 
     if (model.error().isEmpty() && !model.files().isEmpty()) {
         // A result nobody could read is no success.

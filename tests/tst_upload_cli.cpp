@@ -2,6 +2,7 @@
 // own (no session bus, no display), against the dev server over TLS.
 
 #include "ModelFixture.h"
+#include "app/TerminalProgress.h"
 
 #include <QDir>
 #include <QProcess>
@@ -211,6 +212,15 @@ private Q_SLOTS:
         QCOMPARE(indexNames(), QStringList{u"first.txt"_s});
         QCOMPARE(run({u"--upload"_s, file(u"second.txt"_s, 4)}).status, 0);
         QCOMPARE(indexNames(), (QStringList{u"second.txt"_s, u"first.txt"_s}));
+    }
+
+    void progressLineTexts() {
+        QCOMPARE(progressLine(0, 5'000'000, std::nullopt), u"0% (Zero KB of 5 MB)"_s);
+        QCOMPARE(progressLine(2'100'000, 5'000'000, 1'500'000.0),
+                 u"42% (2.1 MB of 5 MB, 1.5 MB/s)"_s);
+        // Never past the end, whatever the transfer reported.
+        QCOMPARE(progressLine(6'000'000, 5'000'000, 999.0), u"100% (5 MB of 5 MB, 999 bytes/s)"_s);
+        QCOMPARE(progressLine(0, 0, std::nullopt), u"100% (Zero KB of Zero KB)"_s);
     }
 
     void refusesBeforeAnyRequest() {
