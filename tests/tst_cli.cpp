@@ -38,6 +38,7 @@ class CliTest : public QObject {
 
     QTemporaryDir m_dir;
     bool m_secretService = false;
+    QProcessEnvironment m_extraEnvironment; // for the next runs
 
     QString path(const QString& relative) const { return m_dir.path() + u'/' + relative; }
     QString indexPath() const { return path(u"XDG_DATA_HOME/Parvel/files.json"_s); }
@@ -55,6 +56,8 @@ class CliTest : public QObject {
         for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
             env.insert(QString::fromLatin1(name), path(QString::fromLatin1(name)));
         QProcess process;
+        for (const QString& name : m_extraEnvironment.keys())
+            env.insert(name, m_extraEnvironment.value(name));
         process.setProcessEnvironment(env);
         process.setWorkingDirectory(path(u"work"_s));
         if (closedOutput)
@@ -165,6 +168,27 @@ private Q_SLOTS:
         QCOMPARE(run({u"--json"_s}, false, true), (Outcome{1, {}, {}}));
         QCOMPARE(run({u"--import-connection"_s, u"good.json"_s}, false, true),
                  (Outcome{1, {}, {}}));
+    }
+
+    // What the dynamic loader maps, as it reports it: --json no Qt at all,
+    // --import-connection neither Qt GUI nor libcurl.
+    void loadsOnlyWhatItUses() {
+        writeFile(indexPath(), "[]");
+        writeFile(path(u"work/good.json"_s), "{\"serverURL\":\"https://a\",\"token\":\"good\"}");
+        m_extraEnvironment.insert(u"LD_DEBUG"_s, u"libs"_s);
+        const auto [jsonStatus, jsonOut, jsonLoads] = run({u"--json"_s});
+        const auto [importStatus, importOut, importLoads] =
+            run({u"--import-connection"_s, u"good.json"_s});
+        m_extraEnvironment.clear();
+        QCOMPARE(std::pair(jsonStatus, jsonOut), std::pair(0, QByteArray("[]")));
+        QVERIFY2(jsonLoads.contains("libc.so") && !jsonLoads.contains("libQt6"),
+                 jsonLoads.constData());
+        QCOMPARE(std::pair(importStatus, importOut),
+                 std::pair(0, QByteArray("Connection saved in Keychain.\n")));
+        QVERIFY2(importLoads.contains("libparvel-import.so") &&
+                     importLoads.contains("libQt6Core") && !importLoads.contains("libQt6Gui") &&
+                     !importLoads.contains("libcurl"),
+                 importLoads.constData());
     }
 
     void importConnection_data() {
