@@ -26,8 +26,8 @@ std::unexpected<std::string> tooLarge() {
 
 } // namespace
 
-std::expected<std::string, std::string> readRegularFile(const char* nativePath) {
-    const Descriptor file{::open(nativePath, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)};
+std::expected<OpenRegularFile, std::string> openRegularFile(const char* nativePath) {
+    Descriptor file{::open(nativePath, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)};
     if (file.fd < 0)
         return systemReason(errno);
     struct stat info {};
@@ -37,9 +37,19 @@ std::expected<std::string, std::string> readRegularFile(const char* nativePath) 
         return std::unexpected(std::string("not a regular file"));
     if (info.st_size > maxWholeFileBytes)
         return tooLarge();
+    const OpenRegularFile opened{file.fd, std::int64_t(info.st_size)};
+    file.fd = -1;
+    return opened;
+}
+
+std::expected<std::string, std::string> readRegularFile(const char* nativePath) {
+    const auto opened = openRegularFile(nativePath);
+    if (!opened)
+        return std::unexpected(opened.error());
+    const Descriptor file{opened->fd};
 
     std::string bytes;
-    bytes.reserve(std::size_t(info.st_size));
+    bytes.reserve(std::size_t(opened->size));
     char buffer[65536];
     for (;;) {
         const ssize_t n = ::read(file.fd, buffer, sizeof buffer);

@@ -18,3 +18,12 @@ inline constexpr std::int64_t maxWholeFileBytes = 64 * 1024 * 1024;
 // /dev/zero, not a folder; links are followed) and may hold at most
 // maxWholeFileBytes. A partial read is never returned.
 std::expected<std::string, std::string> readRegularFile(const char* nativePath);
+
+// The checks of readRegularFile without the read, for a caller that streams
+// the bytes instead of holding them: an open descriptor (the caller closes
+// it) of a regular file of `size` bytes, at most maxWholeFileBytes.
+struct OpenRegularFile {
+    int fd;
+    std::int64_t size;
+};
+std::expected<OpenRegularFile, std::string> openRegularFile(const char* nativePath);
