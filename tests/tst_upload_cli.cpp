@@ -152,15 +152,16 @@ private Q_SLOTS:
     // discarded on the server. A second signal does not wait for that.
     void signalsCancelTheRun() {
         importConnection();
-        const QString big = file(u"big.bin"_s, 32 << 20);
+        const QString big = file(u"big.bin"_s, 1 << 20);
         const QStringList arguments{u"--upload"_s, big};
         for (const int number : {SIGINT, SIGTERM}) {
             m_server.reset();
-            // The server sits on the transfer long enough for the signal to land.
-            server().injectFault("PUT", "/upload/*", Fault::delayed(8s));
+            // The server sits on the completion long enough for the signal to
+            // land; by then the ticket is issued, so there is a file to discard.
+            server().injectFault("POST", "/api/files/*", Fault::delayed(8s));
             QProcess process;
             start(process, arguments);
-            QTRY_VERIFY_WITH_TIMEOUT(m_server.count("POST", "/api/files") == 1, 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(m_server.count("PUT", "/upload/*") == 1, 10000);
             QCOMPARE(::kill(pid_t(process.processId()), number), 0);
             const Outcome outcome = finish(process);
             QCOMPARE(outcome.err, QByteArray("Upload cancelled.\n"));
@@ -169,11 +170,11 @@ private Q_SLOTS:
         }
 
         m_server.reset();
-        server().injectFault("PUT", "/upload/*", Fault::delayed(8s));
+        server().injectFault("POST", "/api/files/*", Fault::delayed(8s));
         server().injectFault("DELETE", "/api/files/*", Fault::delayed(8s));
         QProcess twice;
         start(twice, arguments);
-        QTRY_VERIFY_WITH_TIMEOUT(m_server.count("POST", "/api/files") == 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_server.count("PUT", "/upload/*") == 1, 10000);
         QCOMPARE(::kill(pid_t(twice.processId()), SIGTERM), 0);
         QCOMPARE(::kill(pid_t(twice.processId()), SIGINT), 0);
         const Outcome atOnce = finish(twice);
