@@ -142,8 +142,7 @@ int runUploadMode(int& argc, char** argv, const QByteArray& path) {
     // to undo.
     Interruption::onFirstSignal([&model, &started] {
         if (started) {
-            if (const auto running = model.uploadTask())
-                running->cancel();
+            model.cancelUpload();
             return;
         }
         endCancelled();
