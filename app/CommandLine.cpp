@@ -1,17 +1,18 @@
 #include "app/CommandLine.h"
 
-CommandLine::CommandLine(int argc, char** argv) {
-    for (int i = 0; i < argc; ++i)
-        m_arguments.append(QByteArray(argv[i]));
+#include <algorithm>
+
+CommandLine::CommandLine(int argc, char** argv) : m_arguments(argv, argv + argc) {}
+
+bool CommandLine::contains(std::string_view option) const {
+    return std::ranges::any_of(m_arguments,
+                               [option](const char* argument) { return argument == option; });
 }
 
-bool CommandLine::contains(const char* option) const {
-    return m_arguments.contains(QByteArray(option));
-}
-
-std::optional<QByteArray> CommandLine::operandOf(const char* option) const {
-    const qsizetype at = m_arguments.indexOf(QByteArray(option));
-    if (at < 0 || at + 1 >= m_arguments.size())
-        return std::nullopt;
-    return m_arguments.at(at + 1);
+const char* CommandLine::operandOf(std::string_view option) const {
+    const auto at = std::ranges::find_if(
+        m_arguments, [option](const char* argument) { return argument == option; });
+    if (at == m_arguments.end() || at + 1 == m_arguments.end())
+        return nullptr;
+    return *(at + 1);
 }

@@ -4,26 +4,14 @@
 #include "platform/Keychain.h"
 #include "platform/WholeFile.h"
 
-#include <QFile>
-
-#include <cstring>
-
 namespace {
 
-// The path is used as the raw bytes it came in, so any file name the shell
-// can pass works.
-Result<QByteArray> readConnectionFile(const QByteArray& path) {
-    auto bytes = readWholeFile(path);
-    if (!bytes)
-        return std::unexpected(SystemError{QFile::decodeName(path) + QStringLiteral(": ") +
-                                           QString::fromLocal8Bit(std::strerror(bytes.error()))});
-    return std::move(*bytes);
-}
-
 Result<void> importConnection(const QByteArray& path) {
-    const Result<QByteArray> bytes = readConnectionFile(path);
+    // The path is used as the raw bytes it came in, so any file name the
+    // shell can pass works.
+    const auto bytes = readWholeFile(path);
     if (!bytes)
-        return std::unexpected(bytes.error());
+        return std::unexpected(SystemError{bytes.error()});
     auto connection = decode<Connection>(*bytes);
     if (!connection)
         return std::unexpected(connection.error());
@@ -33,11 +21,11 @@ Result<void> importConnection(const QByteArray& path) {
 } // namespace
 
 int runImportMode(const QByteArray& path) {
+    ignoreBrokenPipes();
     const Result<void> imported = importConnection(path);
     if (!imported) {
         writeError(QStringLiteral("Connection import failed: ") + describe(imported.error()));
         return 1;
     }
-    writeOutput(QByteArrayLiteral("Connection saved in Keychain.\n"));
-    return 0;
+    return writeOutput(QByteArrayLiteral("Connection saved in Keychain.\n")) ? 0 : 1;
 }

@@ -1,20 +1,34 @@
 #include "app/UploadMode.h"
 
+#include "app/Interruption.h"
 #include "app/OutputStreams.h"
+#include "app/TerminalProgress.h"
+#include "model/LocalIndex.h"
 #include "model/ParvelModel.h"
+#include "net/FileUrl.h"
 #include "platform/Services.h"
+#include "platform/WholeFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QGuiApplication>
 #include <QTimer>
-#include <QUrl>
 
 #include <memory>
+
+#include <unistd.h>
 
 namespace {
 
 const char* const passwordVariable = "PARVEL_UPLOAD_PASSWORD";
+const QString cancelledText = QStringLiteral("Upload cancelled.");
+
+// A signal before the run started: nothing to undo.
+[[noreturn]] void endCancelled() {
+    writeError(cancelledText);
+    ::_exit(1);
+}
 
 // Without a display there is no clipboard to put the link on, and a GUI
 // application object could not even start; the upload itself needs neither.
@@ -34,7 +48,18 @@ void allowOffscreenFallback() {
                                    : QByteArrayLiteral("wayland;xcb;offscreen"));
 }
 
-QCoro::Task<int> uploadOneFile(ParvelModel& model, QString path) {
+// The application fills `files` from the server; here the index stands in
+// for it, so the new record joins the files uploaded before instead of
+// replacing them in the index. An index that cannot be used counts as empty.
+QList<SharedFile> readIndex(const QString& applicationDataDir) {
+    const auto bytes = readWholeFile(QFile::encodeName(LocalIndex::path(applicationDataDir)));
+    if (!bytes)
+        return {};
+    return decode<QList<SharedFile>>(*bytes).value_or(QList<SharedFile>{});
+}
+
+QCoro::Task<int> uploadOneFile(ParvelModel& model, QByteArray path, QList<SharedFile> index,
+                               bool& started) {
     if (const auto reading = model.connectionTask())
         co_await reading->wait();
 
@@ -43,7 +68,9 @@ QCoro::Task<int> uploadOneFile(ParvelModel& model, QString path) {
         co_return 1;
     }
 
-    model.setFiles({QUrl::fromLocalFile(QDir::current().absoluteFilePath(path))}, false);
+    if (!path.startsWith('/'))
+        path = QFile::encodeName(QDir::currentPath()) + '/' + path;
+    model.setFiles({FileUrl::fromPath(path)}, false);
 
     // Present means protected, even when empty: an empty password is then
     // refused below rather than silently sharing the file with anyone.
@@ -58,13 +85,25 @@ QCoro::Task<int> uploadOneFile(ParvelModel& model, QString path) {
         co_return 1;
     }
 
+    // A signal the event loop has not delivered yet still stops us here.
+    if (Interruption::requested())
+        endCancelled();
+
+    model.assignFiles(std::move(index));
+    TerminalProgress progress(model.selectedBytes().value_or(0));
+    const QMetaObject::Connection drawing =
+        QObject::connect(&model, &ParvelModel::progressChanged, &model,
+                         [&progress, &model] { progress.update(model.progress()); });
+    started = true;
     model.upload();
     if (const auto running = model.uploadTask())
         co_await running->wait();
+    QObject::disconnect(drawing);
+    progress.clear();
 
     if (model.error().isEmpty() && !model.files().isEmpty()) {
-        writeOutput(encode(model.files().first()) + '\n');
-        co_return 0;
+        // A result nobody could read is no success.
+        co_return writeOutput(encode(model.files().first()) + '\n') ? 0 : 1;
     }
     writeError(model.error());
     co_return 1;
@@ -72,14 +111,17 @@ QCoro::Task<int> uploadOneFile(ParvelModel& model, QString path) {
 
 // Started from the running event loop, so that exit() always has a loop to
 // end, even when the work finishes without ever waiting.
-QCoro::Task<> drive(ParvelModel* model, QString path) {
-    const int status = co_await uploadOneFile(*model, std::move(path));
+QCoro::Task<> drive(ParvelModel* model, QByteArray path, QList<SharedFile> index, bool* started) {
+    const int status = co_await uploadOneFile(*model, std::move(path), std::move(index), *started);
     QCoreApplication::exit(status);
 }
 
 } // namespace
 
-int runUploadMode(int argc, char** argv, const QString& path) {
+int runUploadMode(int& argc, char** argv, const QByteArray& path) {
+    ignoreBrokenPipes();
+    Interruption::install();
+
     const bool display = hasDisplay();
     std::unique_ptr<QCoreApplication> app;
     if (display) {
@@ -91,10 +133,22 @@ int runUploadMode(int argc, char** argv, const QString& path) {
     Services services = Services::system();
     if (!display)
         services.pasteboard.reset();
+    QList<SharedFile> index = readIndex(services.applicationSupportDir);
 
     ParvelModel model(true, std::move(services));
-    QTimer::singleShot(0, app.get(), [&model, &path] {
-        auto work = drive(&model, path);
+    bool started = false;
+    // Once the run is under way it is cancelled like from the popover, which
+    // discards the unfinished file on the server; before, there is nothing
+    // to undo.
+    Interruption::onFirstSignal([&model, &started] {
+        if (started) {
+            model.cancelUpload();
+            return;
+        }
+        endCancelled();
+    });
+    QTimer::singleShot(0, app.get(), [&model, &path, &index, &started] {
+        auto work = drive(&model, path, std::move(index), &started);
         Q_UNUSED(work);
     });
     return app->exec();

@@ -1,33 +1,35 @@
 #include "app/CommandLine.h"
-#include "app/ImportMode.h"
 #include "app/IndexMode.h"
-#include "app/OutputStreams.h"
-#include "app/UploadMode.h"
+#include "app/ModeLibrary.h"
 
-#include <QFile>
+namespace {
+
+// Qt Core and the credential stores: no Qt GUI, no libcurl.
+const char* const importLibrary = "libparvel-import.so";
+// The model, the network, Qt GUI: upload, previews, the application.
+const char* const modesLibrary = "libparvel-modes.so";
+
+} // namespace
 
 // The modes are tried in a fixed order and the first that applies ends the
 // process. An option whose operand is missing is no error: it is skipped and
-// the next test runs. The import and index modes create no application
-// object at all, so they work without a display and without a session bus.
+// the next test runs. This file and the index mode are plain C++: every
+// other mode lives in a library loaded only when it runs, so `--json` pays
+// for no Qt library and `--import-connection` for no Qt GUI or libcurl.
 int main(int argc, char** argv) {
     const CommandLine commandLine(argc, argv);
 
-    if (const auto path = commandLine.operandOf("--import-connection"))
-        return runImportMode(*path);
+    if (const char* path = commandLine.operandOf("--import-connection"))
+        return runLibraryMode(importLibrary, "import-connection", argc, argv, path);
 
     if (commandLine.contains("--json"))
         return runIndexMode();
 
-    if (const auto path = commandLine.operandOf("--upload"))
-        return runUploadMode(argc, argv, QFile::decodeName(*path));
+    if (const char* path = commandLine.operandOf("--upload"))
+        return runLibraryMode(modesLibrary, "upload", argc, argv, path);
 
-    if (commandLine.operandOf("--render-previews")) {
-        writeError(QStringLiteral("parvel: --render-previews is not available in this build yet."));
-        return 1;
-    }
+    if (const char* folder = commandLine.operandOf("--render-previews"))
+        return runLibraryMode(modesLibrary, "render-previews", argc, argv, folder);
 
-    writeError(
-        QStringLiteral("parvel: the menu-bar application is not available in this build yet."));
-    return 1;
+    return runLibraryMode(modesLibrary, "application", argc, argv, nullptr);
 }

@@ -5,11 +5,11 @@
 
 #include "model/ParvelModel.h"
 #include "net/Endpoints.h"
+#include "net/FileUrl.h"
 #include "net/UploadProgress.h"
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QPointer>
 #include <QSet>
 
@@ -34,15 +34,27 @@ struct FileFacts {
     qint64 size = 0;
 };
 
-Result<FileFacts> readFileFacts(const QString& path) {
+// The path is the file's own bytes (see FileUrl): a name that is not UTF-8
+// is still the file the user chose.
+Result<FileFacts> readFileFacts(const QByteArray& path) {
     struct stat info {};
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
+    if (::stat(path.constData(), &info) != 0) {
         const int code = errno;
+        const QString name = QString::fromUtf8(path.mid(path.lastIndexOf('/') + 1));
         return std::unexpected(
             Error(SystemError{QStringLiteral("The file “%1” could not be read: %2.")
-                                  .arg(QFileInfo(path).fileName(), qt_error_string(code))}));
+                                  .arg(name, qt_error_string(code))}));
     }
     return FileFacts{S_ISREG(info.st_mode), static_cast<qint64>(info.st_size)};
+}
+
+// Where a selected path lies, for telling two spellings of one file apart:
+// absolute, without "." and ".." components. Bytes map one to one onto
+// Latin-1, so the cleaning never touches a byte other than '/' and '.'.
+QByteArray location(const QByteArray& path) {
+    const QByteArray absolute =
+        path.startsWith('/') ? path : QFile::encodeName(QDir::currentPath()) + '/' + path;
+    return QDir::cleanPath(QString::fromLatin1(absolute)).toLatin1();
 }
 
 Error cancellation() {
@@ -58,8 +70,7 @@ QCoro::Task<Result<SharedFile>> uploadOne(QPointer<ParvelModel> model, API api, 
     if (stop.stop_requested())
         co_return std::unexpected(cancellation());
 
-    const QString path = url.toLocalFile();
-    const Result<FileFacts> facts = readFileFacts(path);
+    const Result<FileFacts> facts = readFileFacts(FileUrl::toPath(url));
     if (!facts)
         co_return std::unexpected(facts.error());
     if (!facts->isRegular || facts->size > ParvelModel::maxUploadBytes)
@@ -97,7 +108,7 @@ QCoro::Task<Result<SharedFile>> uploadOne(QPointer<ParvelModel> model, API api, 
         std::function<void(qint64, qint64)> onProgress = [reporter](qint64 sent, qint64 expected) {
             reporter.report(sent, expected);
         };
-        auto transfer = Endpoints::uploadBytes(ticket->uploadURL, path, facts->size,
+        auto transfer = Endpoints::uploadBytes(ticket->uploadURL, url, facts->size,
                                                std::move(onProgress), stop);
         const Result<void> sent = co_await std::move(transfer);
         if (!sent)
@@ -145,24 +156,25 @@ void ParvelModel::setFiles(const QList<QUrl>& urls, bool appending) {
 
     const QList<QUrl> candidates = appending ? selected() + urls : urls;
     QList<QUrl> accepted;
-    QSet<QString> seen;
+    QSet<QByteArray> seen;
     qint64 total = 0;
     bool rejected = false;
 
     for (const QUrl& url : candidates) {
-        // One stat() answers both questions; QFileInfo follows symlinks, so a
-        // link to a file is a file and a link to a folder is a folder.
-        const QFileInfo info(url.isLocalFile() ? url.toLocalFile() : QString());
-        if (!url.isLocalFile() || !info.exists() || !info.isFile()) {
+        // One stat() answers both questions; it follows symlinks, so a link
+        // to a file is a file and a link to a folder is a folder.
+        const QByteArray path = FileUrl::toPath(url);
+        struct stat info {};
+        if (path.isEmpty() || ::stat(path.constData(), &info) != 0 || !S_ISREG(info.st_mode)) {
             rejected = true;
             continue;
         }
-        const QString location = QDir::cleanPath(info.absoluteFilePath());
-        if (seen.contains(location))
+        const QByteArray at = location(path);
+        if (seen.contains(at))
             continue;
-        seen.insert(location);
+        seen.insert(at);
         accepted.append(url);
-        total += info.size();
+        total += static_cast<qint64>(info.st_size);
     }
 
     setError(rejected ? zipFoldersText : QString());

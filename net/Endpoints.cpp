@@ -55,7 +55,7 @@ bool isUsableUploadAddress(const QString& uploadURL) {
            url.scheme() == QLatin1String("https");
 }
 
-QCoro::Task<Result<void>> uploadBytes(QString uploadURL, QString filePath, qint64 size,
+QCoro::Task<Result<void>> uploadBytes(QString uploadURL, QUrl file, qint64 size,
                                       std::function<void(qint64, qint64)> progress,
                                       std::stop_token stop) {
     // Not an API exchange: the address comes from the server's ticket, may
@@ -68,7 +68,7 @@ QCoro::Task<Result<void>> uploadBytes(QString uploadURL, QString filePath, qint6
     request.method = "PUT";
     request.url = QUrl(uploadURL, QUrl::StrictMode);
     request.headers.emplaceBack("Content-Type", "application/octet-stream");
-    request.bodyFile = std::move(filePath);
+    request.bodyFile = std::move(file);
     request.bodyFileSize = size;
     request.idleTimeout = 3600s;
     // Only the status counts; an endless or stalled body must not hold the run.

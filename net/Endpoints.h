@@ -28,7 +28,7 @@ QCoro::Task<Result<UploadTicket>> createUpload(const API& api, QString name, qin
 // again." for a non-2xx answer, and with the transport error otherwise. The
 // answer's body is never kept: only its status counts.
 // `progress` receives (sent, expected) for every report.
-QCoro::Task<Result<void>> uploadBytes(QString uploadURL, QString filePath, qint64 size,
+QCoro::Task<Result<void>> uploadBytes(QString uploadURL, QUrl file, qint64 size,
                                       std::function<void(qint64, qint64)> progress,
                                       std::stop_token stop = {});
 

@@ -1,6 +1,7 @@
 #include "net/HttpSession.h"
 
 #include "net/CurlMulti.h"
+#include "net/FileUrl.h"
 
 #include <QtGlobal>
 
@@ -264,16 +265,17 @@ HttpSession::Private::prepare(HttpRequest request) {
                             .arg(QString::fromLatin1(name)));
     }
     if (!r.bodyFile.isEmpty()) {
-        const QByteArray path = r.bodyFile.toLocal8Bit();
+        const QByteArray path = FileUrl::toPath(r.bodyFile);
+        const QString shown = r.bodyFile.toString(QUrl::PreferLocalFile);
         // Without blocking: a file swapped for a pipe since it was chosen
         // would otherwise wait here for a writer, on the event loop's thread.
         t->fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         struct stat info {};
         if (t->fd < 0 || ::fstat(t->fd, &info) != 0)
             return fail(QStringLiteral("Could not open %1: %2")
-                            .arg(r.bodyFile, QString::fromLocal8Bit(std::strerror(errno))));
+                            .arg(shown, QString::fromLocal8Bit(std::strerror(errno))));
         if (!S_ISREG(info.st_mode))
-            return fail(QStringLiteral("Could not open %1: not a regular file").arg(r.bodyFile));
+            return fail(QStringLiteral("Could not open %1: not a regular file").arg(shown));
         ::fcntl(t->fd, F_SETFL, ::fcntl(t->fd, F_GETFL) & ~O_NONBLOCK);
         ::posix_fadvise(t->fd, 0, 0, POSIX_FADV_SEQUENTIAL);
         t->remaining = r.bodyFileSize;
@@ -408,7 +410,8 @@ void HttpSession::Private::finish(quint64 id, CURLcode code) {
                                                              : TransportError::Reason::Failed;
         QString text = describeCurl(code, t->errorBuffer);
         if (!t->readError.isEmpty())
-            text += QStringLiteral(" (reading %1: %2)").arg(t->request.bodyFile, t->readError);
+            text += QStringLiteral(" (reading %1: %2)")
+                        .arg(t->request.bodyFile.toString(QUrl::PreferLocalFile), t->readError);
         t->result = std::unexpected(TransportError{reason, text});
     }
     wake(t);

@@ -21,7 +21,7 @@ struct HttpRequest {
 
     // Either an in-memory body or a file streamed from disk (never both).
     std::optional<QByteArray> body;
-    QString bodyFile;
+    QUrl bodyFile;           // a local file URL (see FileUrl)
     qint64 bodyFileSize = 0; // sent as Content-Length when streaming a file
 
     // The transfer fails when no byte moves for this long.

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "platform/RegularFile.h"
+
 #include <QByteArray>
+#include <QString>
 
 #include <expected>
 
-// All of a file's bytes, or the errno that stopped the read. A partial read
-// is never returned: half a connection or half an index is worse than none.
-// The path is taken as the raw bytes of a native file name.
-std::expected<QByteArray, int> readWholeFile(const QByteArray& nativePath);
+// readRegularFile for Qt code: all of a regular file's bytes (at most
+// maxWholeFileBytes), or a readable reason "PATH: why". The path is taken as
+// the raw bytes of a native file name.
+std::expected<QByteArray, QString> readWholeFile(const QByteArray& nativePath);

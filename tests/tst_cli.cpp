@@ -9,6 +9,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <functional>
+
+#include <csignal>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -32,11 +38,14 @@ class CliTest : public QObject {
 
     QTemporaryDir m_dir;
     bool m_secretService = false;
+    QProcessEnvironment m_extraEnvironment; // for the next runs
 
     QString path(const QString& relative) const { return m_dir.path() + u'/' + relative; }
     QString indexPath() const { return path(u"XDG_DATA_HOME/Parvel/files.json"_s); }
 
-    Outcome run(const QStringList& arguments, bool secretService = false) const {
+    // `closedOutput`: standard output is a pipe nobody reads any more.
+    Outcome run(const QStringList& arguments, bool secretService = false,
+                bool closedOutput = false) const {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char* name :
              {"WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_RUNTIME_DIR", "PARVEL_UPLOAD_PASSWORD",
@@ -47,12 +56,24 @@ class CliTest : public QObject {
         for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
             env.insert(QString::fromLatin1(name), path(QString::fromLatin1(name)));
         QProcess process;
+        for (const QString& name : m_extraEnvironment.keys())
+            env.insert(name, m_extraEnvironment.value(name));
         process.setProcessEnvironment(env);
         process.setWorkingDirectory(path(u"work"_s));
+        if (closedOutput)
+            process.setChildProcessModifier([] {
+                ::signal(SIGPIPE, SIG_DFL); // as a shell leaves it
+                int ends[2];
+                if (::pipe(ends) == 0) {
+                    ::dup2(ends[1], STDOUT_FILENO);
+                    ::close(ends[0]);
+                    ::close(ends[1]);
+                }
+            });
         process.start(QStringLiteral(PARVEL_EXECUTABLE), arguments);
         // A hung process counts as crashed; the destructor kills it.
         const bool exited =
-            process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit;
+            process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit;
         return {exited ? process.exitCode() : -1, process.readAllStandardOutput(),
                 process.readAllStandardError()};
     }
@@ -102,6 +123,74 @@ private Q_SLOTS:
         QVERIFY(QDir().rmdir(indexPath()));
     }
 
+    // A FIFO nobody writes to, endless bytes, a sparse file just over the
+    // limit: each is refused at once wherever Parvel reads a whole file.
+    void filesThatAreNotRegular() {
+        const QString hostile = path(u"work/hostile"_s);
+        const QString storedFile = path(u"XDG_CONFIG_HOME/parvel/connection.json"_s);
+        writeFile(path(u"work/some.txt"_s), "some bytes");
+        const QList<std::pair<std::function<bool(const QString&)>, QByteArray>> kinds = {
+            {[](const QString& at) { return ::mkfifo(QFile::encodeName(at), 0600) == 0; },
+             "not a regular file"},
+            {[](const QString& at) { return QFile::link(u"/dev/zero"_s, at); },
+             "not a regular file"},
+            {[](const QString& at) {
+                 QFile file(at);
+                 return file.open(QIODevice::WriteOnly) && file.resize(64 * 1024 * 1024 + 1);
+             },
+             "larger than 64 MiB"},
+        };
+        QVERIFY(QDir().mkpath(QFileInfo(indexPath()).absolutePath()));
+        QVERIFY(QDir().mkpath(QFileInfo(storedFile).absolutePath()));
+        for (const auto& [make, why] : kinds) {
+            for (const QString& at : {hostile, indexPath(), storedFile}) {
+                QFile::remove(at);
+                QVERIFY(make(at));
+            }
+            QCOMPARE(
+                run({u"--import-connection"_s, hostile}),
+                (Outcome{
+                    1, {}, "Connection import failed: " + hostile.toUtf8() + ": " + why + '\n'}));
+            QCOMPARE(run({u"--json"_s}), (Outcome{0, "[]\n", {}}));
+            // The display named here cannot be reached, which Qt reports first.
+            const auto [status, out, err] = run({u"--upload"_s, u"some.txt"_s});
+            QCOMPARE(std::pair(status, out), std::pair(1, QByteArray()));
+            QVERIFY2(err.endsWith("\nConnect Parvel before uploading.\n"), err.constData());
+        }
+        QFile::remove(hostile);
+    }
+
+    // `parvel --json | true`: the result cannot be written, which is a
+    // failure, not a death by SIGPIPE.
+    void closedOutput() {
+        writeFile(indexPath(), "[]");
+        writeFile(path(u"work/good.json"_s), "{\"serverURL\":\"https://a\",\"token\":\"good\"}");
+        QCOMPARE(run({u"--json"_s}, false, true), (Outcome{1, {}, {}}));
+        QCOMPARE(run({u"--import-connection"_s, u"good.json"_s}, false, true),
+                 (Outcome{1, {}, {}}));
+    }
+
+    // What the dynamic loader maps, as it reports it: --json no Qt at all,
+    // --import-connection neither Qt GUI nor libcurl.
+    void loadsOnlyWhatItUses() {
+        writeFile(indexPath(), "[]");
+        writeFile(path(u"work/good.json"_s), "{\"serverURL\":\"https://a\",\"token\":\"good\"}");
+        m_extraEnvironment.insert(u"LD_DEBUG"_s, u"libs"_s);
+        const auto [jsonStatus, jsonOut, jsonLoads] = run({u"--json"_s});
+        const auto [importStatus, importOut, importLoads] =
+            run({u"--import-connection"_s, u"good.json"_s});
+        m_extraEnvironment.clear();
+        QCOMPARE(std::pair(jsonStatus, jsonOut), std::pair(0, QByteArray("[]")));
+        QVERIFY2(jsonLoads.contains("libc.so") && !jsonLoads.contains("libQt6"),
+                 jsonLoads.constData());
+        QCOMPARE(std::pair(importStatus, importOut),
+                 std::pair(0, QByteArray("Connection saved in Keychain.\n")));
+        QVERIFY2(importLoads.contains("libparvel-import.so") &&
+                     importLoads.contains("libQt6Core") && !importLoads.contains("libQt6Gui") &&
+                     !importLoads.contains("libcurl"),
+                 importLoads.constData());
+    }
+
     void importConnection_data() {
         QTest::addColumn<QString>("argument");
         QTest::addColumn<QByteArray>("contents"); // of connection.json in the working folder
@@ -111,7 +200,8 @@ private Q_SLOTS:
             // Extra keys are ignored.
             QTest::addRow("%s, saved", backend)
                 << u"connection.json"_s
-                << QByteArray("{\"token\":\"t\xc3\xb6k\xc3\xa8n \xe2\x9c\x93/+=\",\"extra\":[1],"
+                << QByteArray("{\"token\":\"t\xc3\xb6k\xc3\xa8n "
+                              "\xe2\x9c\x93/+=\",\"extra\":[1],"
                               "\"serverURL\":\"https://parvel.example:8443\"}")
                 << QByteArray();
             QTest::addRow("%s, token a number", backend)
@@ -134,7 +224,8 @@ private Q_SLOTS:
         QCOMPARE(Keychain::load(*target), error.isEmpty() ? imported : stored);
     }
 
-    // The row's tag is the command line; the columns are what it prints and stores.
+    // The row's tag is the command line; the columns are what it prints and
+    // stores.
     void modeOrder_data() {
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("out");

@@ -298,7 +298,7 @@ private Q_SLOTS:
         RawHttpServer raw;
         HttpRequest put = get(raw.url() + u"/put"_s);
         put.method = "PUT";
-        put.bodyFile = path;
+        put.bodyFile = QUrl::fromLocalFile(path);
         put.bodyFileSize = content.size();
         qint64 lastSent = -1;
         put.onUploadProgress = [&lastSent](qint64 sent, qint64) { lastSent = sent; };
@@ -510,8 +510,8 @@ private Q_SLOTS:
 
     void uploadBytes() {
         QTemporaryDir dir;
-        const QString path = dir.filePath(u"a.txt"_s);
-        QFile file(path);
+        const QUrl path = QUrl::fromLocalFile(dir.filePath(u"a.txt"_s));
+        QFile file(path.toLocalFile());
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write("hello") == 5);
         file.close();
         const auto ticket = run(Endpoints::createUpload(API(m_connection), u"a.txt"_s, 5, {}));
@@ -522,9 +522,9 @@ private Q_SLOTS:
         QCOMPARE(outcome(run(Endpoints::uploadBytes(ticket->uploadURL, path, 5, {}))),
                  u"message: The upload did not finish. Please try again."_s);
         // A missing file is a transport-level failure, not the upload text.
-        QCOMPARE(
-            outcome(run(Endpoints::uploadBytes(ticket->uploadURL, dir.filePath(u"gone"_s), 5, {}))),
-            u"transport"_s);
+        QCOMPARE(outcome(run(Endpoints::uploadBytes(
+                     ticket->uploadURL, QUrl::fromLocalFile(dir.filePath(u"gone"_s)), 5, {}))),
+                 u"transport"_s);
 
         std::pair<qint64, qint64> report;
         const auto progress = [&report](qint64 sent, qint64 total) { report = {sent, total}; };

@@ -2,9 +2,16 @@
 // own (no session bus, no display), against the dev server over TLS.
 
 #include "ModelFixture.h"
+#include "app/TerminalProgress.h"
 
 #include <QDir>
 #include <QProcess>
+
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
 
 namespace {
 const QByteArray refusalLine =
@@ -27,7 +34,9 @@ class UploadCommandTest : public QObject {
         QByteArray err;
     };
 
-    Outcome run(const QStringList& arguments, const std::optional<QString>& password = {}) {
+    void start(QProcess& process, const QStringList& arguments,
+               const std::optional<QString>& password = {},
+               const QString& program = QStringLiteral(PARVEL_EXECUTABLE)) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         // No session bus and no display: the file credential store under
         // this home, no clipboard, nothing of the real user's touched.
@@ -40,10 +49,12 @@ class UploadCommandTest : public QObject {
         env.insert(u"XDG_CACHE_HOME"_s, m_home.filePath(u".cache"_s));
         if (password)
             env.insert(u"PARVEL_UPLOAD_PASSWORD"_s, *password);
-        QProcess process;
         process.setProcessEnvironment(env);
         process.setWorkingDirectory(m_files.path());
-        process.start(QStringLiteral(PARVEL_EXECUTABLE), arguments);
+        process.start(program, arguments);
+    }
+
+    static Outcome finish(QProcess& process) {
         if (!process.waitForFinished(120000)) {
             process.kill();
             process.waitForFinished();
@@ -51,6 +62,22 @@ class UploadCommandTest : public QObject {
         }
         return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
                 process.readAllStandardOutput(), process.readAllStandardError()};
+    }
+
+    Outcome run(const QStringList& arguments, const std::optional<QString>& password = {},
+                const QString& program = QStringLiteral(PARVEL_EXECUTABLE)) {
+        QProcess process;
+        start(process, arguments, password, program);
+        return finish(process);
+    }
+
+    QStringList indexNames() {
+        const Outcome listed = run({u"--json"_s});
+        QStringList names;
+        for (const SharedFile& file :
+             decode<QList<SharedFile>>(listed.out).value_or(QList<SharedFile>{}))
+            names.append(file.name);
+        return names;
     }
 
     void importConnection() {
@@ -94,6 +121,107 @@ private Q_SLOTS:
         QCOMPARE(created.size(), size_t(1));
         QCOMPARE(bodyOf(created[0]).value(u"password"_s).toString(), u"open sesame"_s);
         QCOMPARE(line, encode(*record)); // compact, the record's own keys
+    }
+
+    // A name that is not UTF-8 is a file like any other: its own bytes are
+    // opened and sent, only the name the server gets is decoded.
+    void nameThatIsNotUtf8() {
+        importConnection();
+        const QByteArray named = QFile::encodeName(m_files.path()) + "/caf\xe9.txt";
+        const int fd = ::open(named.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::write(fd, "d\xe9j\xe0 vu", 7), ssize_t(7));
+        ::close(fd);
+        // QProcess would pass the operand through UTF-16; the shell does not.
+        const Outcome outcome =
+            run({u"-c"_s, u"exec \"$0\" --upload \"$(printf 'caf\\351.txt')\""_s,
+                 QStringLiteral(PARVEL_EXECUTABLE)},
+                std::nullopt, u"/bin/sh"_s);
+        QCOMPARE(outcome.err, QByteArray());
+        QCOMPARE(outcome.status, 0);
+        const auto record = decode<SharedFile>(outcome.out.chopped(1));
+        QVERIFY(record.has_value());
+        QCOMPARE(record->name, u"caf\uFFFD.txt"_s);
+        QCOMPARE(record->size, qint64(7));
+        const auto put = m_server.requests("PUT", "/upload/*");
+        QCOMPARE(put.size(), size_t(1));
+        QCOMPARE(put[0].bodyBytes, std::uint64_t(7));
+    }
+
+    // Ctrl-C or SIGTERM is the run's own cancel: the unfinished file is
+    // discarded on the server. A second signal does not wait for that.
+    void signalsCancelTheRun() {
+        importConnection();
+        const QString big = file(u"big.bin"_s, 1 << 20);
+        const QStringList arguments{u"--upload"_s, big};
+        for (const int number : {SIGINT, SIGTERM}) {
+            m_server.reset();
+            // The server sits on the completion long enough for the signal to
+            // land; by then the ticket is issued, so there is a file to discard.
+            server().injectFault("POST", "/api/files/*", Fault::delayed(8s));
+            QProcess process;
+            start(process, arguments);
+            QTRY_VERIFY_WITH_TIMEOUT(m_server.count("PUT", "/upload/*") == 1, 10000);
+            QCOMPARE(::kill(pid_t(process.processId()), number), 0);
+            const Outcome outcome = finish(process);
+            QCOMPARE(outcome.err, QByteArray("Upload cancelled.\n"));
+            QCOMPARE(std::pair(outcome.status, outcome.out), std::pair(1, QByteArray()));
+            QCOMPARE(m_server.count("DELETE", "/api/files/*"), size_t(1));
+        }
+
+        m_server.reset();
+        server().injectFault("POST", "/api/files/*", Fault::delayed(8s));
+        server().injectFault("DELETE", "/api/files/*", Fault::delayed(8s));
+        QProcess twice;
+        start(twice, arguments);
+        QTRY_VERIFY_WITH_TIMEOUT(m_server.count("PUT", "/upload/*") == 1, 10000);
+        QCOMPARE(::kill(pid_t(twice.processId()), SIGTERM), 0);
+        QCOMPARE(::kill(pid_t(twice.processId()), SIGINT), 0);
+        const Outcome atOnce = finish(twice);
+        QCOMPARE(std::tuple(atOnce.status, atOnce.out, atOnce.err),
+                 std::tuple(1, QByteArray(), QByteArray()));
+
+        // A signal that is already waiting when the mode starts: nothing
+        // reaches the server.
+        m_server.reset();
+        QProcess early;
+        early.setChildProcessModifier([] {
+            sigset_t term;
+            sigemptyset(&term);
+            sigaddset(&term, SIGTERM);
+            ::sigprocmask(SIG_BLOCK, &term, nullptr);
+            ::kill(::getpid(), SIGTERM);
+        });
+        start(early, arguments);
+        const Outcome before = finish(early);
+        QCOMPARE(std::tuple(before.status, before.out, before.err),
+                 std::tuple(1, QByteArray(), QByteArray("Upload cancelled.\n")));
+        QVERIFY(server().requests().empty());
+    }
+
+    // The command line has no server list to start from: it keeps what the
+    // index held, and an index it cannot use counts as empty.
+    void keepsTheIndex() {
+        importConnection();
+        const QString index = m_home.filePath(u".local/share/Parvel/files.json"_s);
+        QVERIFY(QDir().mkpath(QFileInfo(index).absolutePath()));
+        QFile damaged(index);
+        QVERIFY(damaged.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                damaged.write("{not json") == 9);
+        damaged.close();
+        QCOMPARE(run({u"--upload"_s, file(u"first.txt"_s, 3)}).status, 0);
+        QCOMPARE(indexNames(), QStringList{u"first.txt"_s});
+        QCOMPARE(run({u"--upload"_s, file(u"second.txt"_s, 4)}).status, 0);
+        QCOMPARE(indexNames(), (QStringList{u"second.txt"_s, u"first.txt"_s}));
+    }
+
+    void progressLineTexts() {
+        QCOMPARE(progressLine(0, 5'000'000, std::nullopt), u"0% (Zero KB of 5 MB)"_s);
+        QCOMPARE(progressLine(2'100'000, 5'000'000, 1'500'000.0),
+                 u"42% (2.1 MB of 5 MB, 1.5 MB/s)"_s);
+        // Never past the end, whatever the transfer reported.
+        QCOMPARE(progressLine(6'000'000, 5'000'000, 999.0), u"100% (5 MB of 5 MB, 999 bytes/s)"_s);
+        QCOMPARE(progressLine(0, 0, std::nullopt), u"100% (Zero KB of Zero KB)"_s);
     }
 
     void refusesBeforeAnyRequest() {

@@ -1,0 +1,34 @@
+// The entry of libparvel-modes.so: the modes that need the model, the
+// network and an application object. Each mode is one branch below; a new
+// mode adds its branch here and its name to the dispatcher in main.cpp.
+
+#include "app/ModeEntry.h"
+#include "app/OutputStreams.h"
+#include "app/UploadMode.h"
+
+#include <QByteArray>
+
+#include <cstring>
+
+extern "C" int parvel_run_mode(const char* mode, int* argc, char** argv, const char* operand) {
+    if (std::strcmp(mode, "upload") == 0)
+        return runUploadMode(*argc, argv, QByteArray(operand));
+
+    if (std::strcmp(mode, "render-previews") == 0) {
+        // Slot for the preview mode (app/PreviewMode.h):
+        //   return runPreviewMode(*argc, argv, QByteArray(operand));
+        writeError(QStringLiteral("parvel: --render-previews is not available in this build yet."));
+        return 1;
+    }
+
+    if (std::strcmp(mode, "application") == 0) {
+        // Slot for the menu-bar application (shell/Application.h):
+        //   return runApplication(*argc, argv);
+        writeError(
+            QStringLiteral("parvel: the menu-bar application is not available in this build yet."));
+        return 1;
+    }
+
+    writeError(QStringLiteral("parvel: no mode \"%1\" here.").arg(QString::fromUtf8(mode)));
+    return 1;
+}
