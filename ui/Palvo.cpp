@@ -88,16 +88,6 @@ public:
     std::shared_ptr<DesktopSettings> settings;
 };
 
-QQuickWindow* windowOf(QObject* object) {
-    for (QObject* o = object; o; o = o->parent()) {
-        if (auto* window = qobject_cast<QQuickWindow*>(o))
-            return window;
-        if (auto* item = qobject_cast<QQuickItem*>(o))
-            return item->window();
-    }
-    return nullptr;
-}
-
 QQuickItem* itemOf(QObject* object) {
     for (QObject* o = object; o; o = o->parent()) {
         if (auto* item = qobject_cast<QQuickItem*>(o))
