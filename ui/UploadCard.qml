@@ -238,6 +238,7 @@ Item {
                     Layout.fillWidth: true
                     padding: 10
                     echoMode: TextInput.Password
+                    passwordCharacter: "•"
                     placeholderText: "Set a password"
                     text: card.model.password
                     enabled: !card.uploading
