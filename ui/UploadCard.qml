@@ -279,7 +279,7 @@ Item {
                     background: Rectangle {
                         implicitHeight: 4
                         radius: 2
-                        color: Palvo.line
+                        color: Palvo.sheetLine
                     }
                     contentItem: Item {
                         implicitHeight: 4
