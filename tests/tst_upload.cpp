@@ -284,7 +284,7 @@ private Q_SLOTS:
         QCOMPARE(m_server.count("DELETE", "/api/files/*"), size_t(1));
         // The server logs the abandoned PUT once its delay is over; waiting
         // shows the bytes had started, and keeps it out of the next test.
-        QTRY_VERIFY_WITH_TIMEOUT(m_server.count("PUT", "/*") > 0, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_server.count("PUT", "/*") > 0, 10000);
     }
 
     void failedRunsDiscardTheFile() {
