@@ -3,9 +3,11 @@
 
 #include "model/ParvelModel.h"
 #include "platform/ClipboardPasteboard.h"
+#include "platform/PortalSettings.h"
 #include "ui/DotGrid.h"
 #include "ui/DropURLs.h"
 #include "ui/HexColor.h"
+#include "ui/Palvo.h"
 #include "ui/ViewRules.h"
 
 #include <QClipboard>
@@ -261,6 +263,21 @@ private Q_SLOTS:
         QCOMPARE(hexOf(light->grab().pixelColor(1, 1)), u"#1a1814"_s);
         dark->item()->setProperty("dark", false);
         QCOMPARE(hexOf(dark->grab().pixelColor(1, 1)), u"#faf9f5"_s);
+    }
+
+    // Reduce motion switched on in the desktop reaches the views at once.
+    void motionFollowsTheDesktop() {
+        QQmlEngine engine;
+        auto portal = std::make_shared<PortalSettings>();
+        Palvo::setDesktopSettings(portal);
+        const auto hosted =
+            host(engine, "Item { property bool moving: Palvo.motionAllowed }", {10, 10});
+        QVERIFY(hosted->item()->property("moving").toBool());
+        portal->apply(u"org.gnome.desktop.interface"_s, u"enable-animations"_s, false);
+        QVERIFY(!hosted->item()->property("moving").toBool());
+        portal->apply(u"org.gnome.desktop.interface"_s, u"enable-animations"_s, true);
+        QVERIFY(hosted->item()->property("moving").toBool());
+        Palvo::setDesktopSettings(nullptr);
     }
 
     void feedbackPrecedenceAndColours() {
