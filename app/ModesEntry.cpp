@@ -4,6 +4,7 @@
 
 #include "app/ModeEntry.h"
 #include "app/OutputStreams.h"
+#include "app/PreviewMode.h"
 #include "app/UploadMode.h"
 
 #include <QByteArray>
@@ -14,12 +15,8 @@ extern "C" int parvel_run_mode(const char* mode, int* argc, char** argv, const c
     if (std::strcmp(mode, "upload") == 0)
         return runUploadMode(*argc, argv, QByteArray(operand));
 
-    if (std::strcmp(mode, "render-previews") == 0) {
-        // Slot for the preview mode (app/PreviewMode.h):
-        //   return runPreviewMode(*argc, argv, QByteArray(operand));
-        writeError(QStringLiteral("parvel: --render-previews is not available in this build yet."));
-        return 1;
-    }
+    if (std::strcmp(mode, "render-previews") == 0)
+        return runPreviewMode(*argc, argv, QByteArray(operand));
 
     if (std::strcmp(mode, "application") == 0) {
         // Slot for the menu-bar application (shell/Application.h):
