@@ -8,10 +8,9 @@
 #include "model/LocalIndex.h"
 #include "model/ParvelModel.h"
 #include "net/Endpoints.h"
-#include "net/FileCredentialStore.h"
-#include "net/Keychain.h"
 #include "platform/ClipboardPasteboard.h"
-#include "platform/KeychainStore.h"
+#include "platform/FileCredentialStore.h"
+#include "platform/Keychain.h"
 
 #include <QFile>
 #include <QJsonDocument>
