@@ -104,10 +104,10 @@ std::expected<void, QString> LoginItem::setEnabled(bool enabled) const {
             return std::unexpected(systemReason());
         return {};
     }
-    if (!QDir().mkpath(m_folder)) {
-        // mkpath keeps errno from the mkdir that failed.
-        return std::unexpected(systemReason());
-    }
+    // A folder that cannot be made shows in the write below, whose reason
+    // names the real problem (mkpath's would say "File exists" for a file in
+    // the folder's place).
+    QDir().mkpath(m_folder);
     QSaveFile file(path());
     if (!file.open(QIODevice::WriteOnly))
         return std::unexpected(file.errorString());

@@ -227,13 +227,14 @@ void SettingsViewTest::deleteConfirmation() {
 void SettingsViewTest::yourMacs() {
     // This computer joins with a code, after a third one did.
     const API bootstrap(m_server.bootstrap());
-    QVERIFY(QCoro::waitFor(Endpoints::connect(
-        bootstrap, QString::fromStdString(m_server.server->newConnectionCode()), u"Old laptop"_s)));
+    const auto joined = waitWithin(Endpoints::connect(
+        bootstrap, QString::fromStdString(m_server.server->newConnectionCode()), u"Old laptop"_s));
+    QVERIFY(joined && *joined);
     auto rig = std::make_unique<ModelRig>();
     rig->model->setIsLoadingConnection(false);
     rig->model->setServerURL(m_server.baseURL());
     rig->model->setConnectionCode(QString::fromStdString(m_server.server->newConnectionCode()));
-    waitTask(rig->model->connect());
+    QVERIFY(finishes(rig->model->connect()));
     QVERIFY(rig->model->connection());
     show(std::move(rig));
     QVERIFY(click(u"Your Macs"_s));

@@ -3,6 +3,6 @@
 #include <QFontDatabase>
 
 void registerApplicationFonts() {
-    for (const auto* name : {u"Geist-Regular", u"GeistMono-Regular"})
-        QFontDatabase::addApplicationFont(u":/parvel/" + QStringView(name) + u".ttf");
+    for (const char* name : {"Geist-Regular", "GeistMono-Regular"})
+        QFontDatabase::addApplicationFont(QStringLiteral(":/parvel/%1.ttf").arg(QLatin1String(name)));
 }

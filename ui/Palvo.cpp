@@ -1,6 +1,6 @@
 #include "ui/Palvo.h"
 
-#include "platform/PortalSettings.h"
+#include "platform/Services.h"
 #include "ui/HexColor.h"
 
 #include <QQuickItem>
@@ -140,9 +140,11 @@ PalvoAttached::PalvoAttached(QObject* attachee) : QObject(attachee) {
         QObject::connect(item, &QQuickItem::windowChanged, this, &PalvoAttached::followWindow);
         followWindow(item->window());
     }
-    if (auto* portal = dynamic_cast<PortalSettings*>(MotionSource::instance().settings.get()))
-        QObject::connect(portal, &PortalSettings::changed, this,
-                         &PalvoAttached::motionAllowedChanged);
+    // The desktop's settings announce changes with a changed() signal when
+    // they can (the portal does); a fixed source never changes.
+    if (auto* source = dynamic_cast<QObject*>(MotionSource::instance().settings.get());
+        source && source->metaObject()->indexOfSignal("changed()") >= 0)
+        QObject::connect(source, SIGNAL(changed()), this, SIGNAL(motionAllowedChanged()));
 }
 
 void PalvoAttached::followWindow(QQuickWindow* window) {

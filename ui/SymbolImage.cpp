@@ -3,6 +3,7 @@
 #include <QHash>
 #include <QImage>
 #include <QPainter>
+#include <QQuickWindow>
 #include <QSvgRenderer>
 
 #include <memory>
