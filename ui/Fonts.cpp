@@ -4,5 +4,6 @@
 
 void registerApplicationFonts() {
     for (const char* name : {"Geist-Regular", "GeistMono-Regular"})
-        QFontDatabase::addApplicationFont(QStringLiteral(":/parvel/%1.ttf").arg(QLatin1String(name)));
+        QFontDatabase::addApplicationFont(
+            QStringLiteral(":/parvel/%1.ttf").arg(QLatin1String(name)));
 }

@@ -88,16 +88,6 @@ public:
     std::shared_ptr<DesktopSettings> settings;
 };
 
-QQuickWindow* windowOf(QObject* object) {
-    for (QObject* o = object; o; o = o->parent()) {
-        if (auto* window = qobject_cast<QQuickWindow*>(o))
-            return window;
-        if (auto* item = qobject_cast<QQuickItem*>(o))
-            return item->window();
-    }
-    return nullptr;
-}
-
 QQuickItem* itemOf(QObject* object) {
     for (QObject* o = object; o; o = o->parent()) {
         if (auto* item = qobject_cast<QQuickItem*>(o))
@@ -121,7 +111,8 @@ QFont makeFont(const QString& family, qreal size, int weight, bool monospaced) {
 WindowAppearance* WindowAppearance::of(QQuickWindow* window) {
     if (!window)
         return nullptr;
-    if (auto* existing = window->findChild<WindowAppearance*>(QString(), Qt::FindDirectChildrenOnly))
+    if (auto* existing =
+            window->findChild<WindowAppearance*>(QString(), Qt::FindDirectChildrenOnly))
         return existing;
     return new WindowAppearance(window);
 }
@@ -197,7 +188,9 @@ PARVEL_ADAPTIVE(warn, Warn)
 PARVEL_ADAPTIVE(bad, Bad)
 #undef PARVEL_ADAPTIVE
 
-QColor PalvoAttached::accent() const { return accentColour(); }
+QColor PalvoAttached::accent() const {
+    return accentColour();
+}
 
 QColor PalvoAttached::accentStrong() const {
     static const QColor value = parseHexColor(u"#f5610f");
@@ -222,7 +215,9 @@ QColor PalvoAttached::meterText(bool attention, bool stale) const {
     return attention ? accentText() : ink();
 }
 
-QColor PalvoAttached::hex(const QString& text) const { return parseHexColor(text); }
+QColor PalvoAttached::hex(const QString& text) const {
+    return parseHexColor(text);
+}
 
 QFont PalvoAttached::sans(qreal size, int weight) const {
     return makeFont(QStringLiteral("Geist"), size, weight, false);
@@ -233,24 +228,46 @@ QFont PalvoAttached::mono(qreal size, int weight) const {
     return makeFont(QStringLiteral("Geist Mono"), size, weight, true);
 }
 
-QFont PalvoAttached::display() const { return sans(56, QFont::DemiBold); }
-QFont PalvoAttached::h1() const { return sans(40, QFont::DemiBold); }
-QFont PalvoAttached::h2() const { return sans(24, QFont::DemiBold); }
-QFont PalvoAttached::reading() const { return sans(17); }
-QFont PalvoAttached::ui() const { return sans(15); }
-QFont PalvoAttached::working() const { return sans(13); }
-QFont PalvoAttached::small() const { return sans(12); }
-QFont PalvoAttached::label() const { return mono(11); }
-QFont PalvoAttached::stat() const { return mono(24, QFont::Medium); }
+QFont PalvoAttached::display() const {
+    return sans(56, QFont::DemiBold);
+}
+QFont PalvoAttached::h1() const {
+    return sans(40, QFont::DemiBold);
+}
+QFont PalvoAttached::h2() const {
+    return sans(24, QFont::DemiBold);
+}
+QFont PalvoAttached::reading() const {
+    return sans(17);
+}
+QFont PalvoAttached::ui() const {
+    return sans(15);
+}
+QFont PalvoAttached::working() const {
+    return sans(13);
+}
+QFont PalvoAttached::small() const {
+    return sans(12);
+}
+QFont PalvoAttached::label() const {
+    return mono(11);
+}
+QFont PalvoAttached::stat() const {
+    return mono(24, QFont::Medium);
+}
 
-QVariantList PalvoAttached::curve() const { return {0.22, 1.0, 0.36, 1.0, 1.0, 1.0}; }
+QVariantList PalvoAttached::curve() const {
+    return {0.22, 1.0, 0.36, 1.0, 1.0, 1.0};
+}
 
 bool PalvoAttached::motionAllowed() const {
     const auto& settings = MotionSource::instance().settings;
     return !settings || settings->motionAllowed();
 }
 
-PalvoAttached* Palvo::qmlAttachedProperties(QObject* object) { return new PalvoAttached(object); }
+PalvoAttached* Palvo::qmlAttachedProperties(QObject* object) {
+    return new PalvoAttached(object);
+}
 
 void Palvo::setDesktopSettings(std::shared_ptr<DesktopSettings> settings) {
     MotionSource::instance().settings = std::move(settings);

@@ -15,7 +15,8 @@ QSvgRenderer* rendererFor(const QString& name) {
     static QHash<QString, std::shared_ptr<QSvgRenderer>> cache;
     auto it = cache.find(name);
     if (it == cache.end()) {
-        auto renderer = std::make_shared<QSvgRenderer>(QStringLiteral(":/parvel/icons/%1.svg").arg(name));
+        auto renderer =
+            std::make_shared<QSvgRenderer>(QStringLiteral(":/parvel/icons/%1.svg").arg(name));
         it = cache.insert(name, renderer->isValid() ? renderer : nullptr);
     }
     return it->get();

@@ -25,7 +25,9 @@ QString badgeLabel(const QString& name) {
     return end < 0 ? extension : extension.left(end);
 }
 
-QString fileName(const QUrl& url) { return url.fileName(); }
+QString fileName(const QUrl& url) {
+    return url.fileName();
+}
 
 int recentRowCount(bool statusShown, bool usePassword, int fileCount) {
     const int rows = 3 - (statusShown ? 1 : 0) - (usePassword ? 1 : 0);
@@ -39,14 +41,17 @@ QString percentText(double progress) {
 }
 
 QString uploadTitle(int count) {
-    return count > 1 ? QStringLiteral("Upload and copy links") : QStringLiteral("Upload and copy link");
+    return count > 1 ? QStringLiteral("Upload and copy links")
+                     : QStringLiteral("Upload and copy link");
 }
 
 QString connectTitle(bool connecting) {
     return connecting ? QStringLiteral("Connecting…") : QStringLiteral("Connect Mac");
 }
 
-bool canConnect(const QString& code, bool connecting) { return !connecting && !code.isEmpty(); }
+bool canConnect(const QString& code, bool connecting) {
+    return !connecting && !code.isEmpty();
+}
 
 FeedbackKind feedbackKind(const QString& error, const QString& message, bool isUploading) {
     if (!error.isEmpty())

@@ -28,6 +28,12 @@ T.Button {
         color: control.textColor
         textFormat: Text.PlainText
         verticalAlignment: Text.AlignVCenter
-        font.underline: control.visualFocus
+    }
+
+    background: Rectangle {
+        color: "transparent"
+        radius: 3
+        border.width: control.visualFocus ? 1 : 0
+        border.color: Palvo.accent
     }
 }
