@@ -64,9 +64,10 @@ class SettingsViewTest : public QObject {
         QTest::mouseClick(&window(), Qt::LeftButton, {}, centre(button));
         return true;
     }
+    // Items and popups alike.
     bool shows(const QString& objectName) {
-        auto* item = view()->findChild<QQuickItem*>(objectName);
-        return item && item->isVisible();
+        auto* object = view()->findChild<QObject*>(objectName);
+        return object && object->property("visible").toBool();
     }
     QVariant state(const char* name) { return view()->property(name); }
     // The actions menu of the row for `name`, opened with the mouse.
@@ -135,7 +136,7 @@ void SettingsViewTest::accessSheet() {
 
     // Protection on: three characters are too few, the fourth enables saving.
     QVERIFY(click(u"Require a password"_s));
-    auto* save = view()->window()->contentItem()->findChild<QQuickItem*>(u"saveButton"_s);
+    auto* save = view()->findChild<QQuickItem*>(u"saveButton"_s);
     QVERIFY(save);
     QVERIFY(!save->isEnabled());
     QTRY_VERIFY_WITH_TIMEOUT(window().activeFocusItem() &&
@@ -211,7 +212,8 @@ void SettingsViewTest::deleteConfirmation() {
     QVERIFY(click(u"Cancel"_s));
     QTRY_VERIFY_WITH_TIMEOUT(state("deleting").isNull(), 10s);
     QVERIFY(ask());
-    QTest::keyClick(&window(), Qt::Key_Tab); // onto "Delete"
+    view()->findChild<QObject*>(u"deleteAlert"_s)->findChild<QQuickItem*>(u"confirmButton"_s)
+        ->forceActiveFocus();
     QTest::keyClick(&window(), Qt::Key_Return);
     QTRY_VERIFY_WITH_TIMEOUT(state("deleting").isNull(), 10s);
     QCOMPARE(m_server.count("DELETE", "/api/files/*"), size_t(0));

@@ -28,6 +28,15 @@ Popup {
     onClosed: settings.editing = null
     onOpened: (settings.protectedEdit ? passwordField : protectSwitch).forceActiveFocus(Qt.TabFocusReason)
 
+    // Switching protection on leads straight to the field to type in.
+    Connections {
+        target: sheet.settings
+        function onProtectedEditChanged() {
+            if (sheet.opened && sheet.settings.protectedEdit)
+                passwordField.forceActiveFocus(Qt.TabFocusReason)
+        }
+    }
+
     parent: Overlay.overlay
     anchors.centerIn: parent
     width: 400

@@ -106,7 +106,7 @@ ColumnLayout {
         model: section.model.devices
 
         delegate: RowLayout {
-            id: device
+            id: row
 
             required property var device
             required property string deviceId
@@ -117,13 +117,13 @@ ColumnLayout {
             spacing: 8
 
             PlainLabel {
-                text: device.name
+                text: row.name
                 elide: Text.ElideRight
-                Layout.maximumWidth: device.width - 200
+                Layout.maximumWidth: row.width - 200
             }
             PlainLabel {
                 objectName: "thisMac"
-                visible: device.deviceId === section.model.currentDeviceID
+                visible: row.deviceId === section.model.currentDeviceID
                 text: "This Mac"
                 font: Palvo.small
                 color: Palvo.ink2
@@ -131,10 +131,10 @@ ColumnLayout {
             Item { Layout.fillWidth: true }
             PushButton {
                 objectName: "disconnectButton"
-                visible: SettingsSupport.canDisconnect(device.deviceId, section.model.currentDeviceID)
+                visible: SettingsSupport.canDisconnect(row.deviceId, section.model.currentDeviceID)
                 text: "Disconnect…"
-                Accessible.description: device.name
-                onClicked: section.settings.revoking = device.device
+                Accessible.description: row.name
+                onClicked: section.settings.revoking = row.device
             }
         }
     }
