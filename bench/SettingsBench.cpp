@@ -25,9 +25,10 @@ QList<SharedFile> library(int count) {
     QList<SharedFile> files;
     files.reserve(count);
     for (int i = 0; i < count; ++i) {
-        const QString id = u"f%1"_s.arg(i, 6, 10, u'0');
-        files.append({id, u"Quarterly report %1.pdf"_s.arg(i), 1'000 + i * 7919LL, i % 3 == 0,
-                      u"2026-12-01T10:00:00Z"_s, u"https://localhost:1/s/"_s + id});
+        const QString id = u"f%1"_s.arg(i, 6, 10, QChar(u'0'));
+        files.append(SharedFile{id, u"Quarterly report %1.pdf"_s.arg(i), 1'000 + i * 7919LL,
+                                i % 3 == 0, u"2026-12-01T10:00:00Z"_s,
+                                u"https://localhost:1/s/"_s + id});
     }
     return files;
 }

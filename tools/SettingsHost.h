@@ -30,6 +30,8 @@ public:
         QQmlComponent component(&engine);
         component.setData("import Parvel\nSettingsView {}\n",
                           QUrl(QStringLiteral("settings-host.qml")));
+        if (component.isError())
+            qFatal("SettingsView: %s", qPrintable(component.errorString()));
         QObject* made = component.createWithInitialProperties(
             {{QStringLiteral("model"), QVariant::fromValue(model)},
              {QStringLiteral("dark"), dark}});

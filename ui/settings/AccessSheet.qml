@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
+import QtQuick.Templates as T
 import Parvel
 
 // Changes who may download a file: with a password of at least four
@@ -37,15 +38,13 @@ Popup {
         }
     }
 
-    parent: Overlay.overlay
+    parent: T.Overlay.overlay
     anchors.centerIn: parent
     width: 400
     modal: true
     focus: true
     padding: 24
     closePolicy: Popup.CloseOnEscape
-    Accessible.role: Accessible.Dialog
-    Accessible.name: "Link access"
 
     background: Rectangle {
         color: Palvo.paper
@@ -53,9 +52,11 @@ Popup {
         border.color: Palvo.sheetLine
         border.width: Palvo.hairline
     }
-    Overlay.modal: Rectangle { color: Qt.rgba(0, 0, 0, 0.25) }
+    T.Overlay.modal: Rectangle { color: Qt.rgba(0, 0, 0, 0.25) }
 
     contentItem: ColumnLayout {
+        Accessible.role: Accessible.Dialog
+        Accessible.name: "Link access"
         spacing: 16
         // Return saves from anywhere in the sheet, as a default button would.
         Keys.onReturnPressed: sheet.save()

@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
+import QtQuick.Templates as T
 import Parvel
 
 // A modal question with "Cancel" and one destructive button. Shown exactly
@@ -22,15 +23,13 @@ Popup {
     onClosed: dismissed()
     onOpened: cancelButton.forceActiveFocus(Qt.TabFocusReason)
 
-    parent: Overlay.overlay
+    parent: T.Overlay.overlay
     anchors.centerIn: parent
     width: 320
     modal: true
     focus: true
     padding: 20
     closePolicy: Popup.CloseOnEscape
-    Accessible.role: Accessible.AlertMessage
-    Accessible.name: title
 
     background: Rectangle {
         color: Palvo.paper
@@ -38,9 +37,11 @@ Popup {
         border.color: Palvo.sheetLine
         border.width: Palvo.hairline
     }
-    Overlay.modal: Rectangle { color: Qt.rgba(0, 0, 0, 0.25) }
+    T.Overlay.modal: Rectangle { color: Qt.rgba(0, 0, 0, 0.25) }
 
     contentItem: ColumnLayout {
+        Accessible.role: Accessible.AlertMessage
+        Accessible.name: alert.title
         spacing: 12
         Keys.onReturnPressed: alert.close()
         Keys.onEnterPressed: alert.close()
