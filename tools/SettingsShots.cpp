@@ -147,7 +147,7 @@ int main(int argc, char** argv) {
         host.view->setProperty("newPassword", u"tulip"_s);
         host.view->setProperty("editing", QVariant::fromValue(file));
         shoot(host, out + u"/settings-access"_s + look(dark));
-        host.view->setProperty("editing", QVariant());
+        host.view->setProperty("editing", QVariant::fromValue(nullptr));
 
         host.view->setProperty("tab", 1);
         settle(400); // the section's own device load

@@ -122,7 +122,7 @@ Rectangle {
 
     ConfirmAlert {
         objectName: "deleteAlert"
-        shown: view.deleting !== null
+        shown: !!view.deleting
         title: "Delete this file?"
         message: "Its share link will stop working on every Mac."
         confirmText: "Delete"
@@ -136,7 +136,7 @@ Rectangle {
 
     ConfirmAlert {
         objectName: "disconnectAlert"
-        shown: view.revoking !== null
+        shown: !!view.revoking
         title: "Disconnect this Mac?"
         message: "It will need a new connection code to access your files."
         confirmText: "Disconnect"

@@ -12,7 +12,7 @@ Popup {
     id: sheet
 
     required property Item settings
-    readonly property bool shown: settings.editing !== null
+    readonly property bool shown: !!settings.editing
     readonly property bool canSave: SettingsSupport.canSaveAccess(settings.protectedEdit,
                                                                  settings.newPassword)
 
@@ -27,7 +27,7 @@ Popup {
 
     onShownChanged: shown ? open() : close()
     onClosed: settings.editing = null
-    onOpened: (settings.protectedEdit ? passwordField : protectSwitch).forceActiveFocus(Qt.TabFocusReason)
+    onOpened: (settings.protectedEdit ? passwordField : protectSwitch).forceActiveFocus(Qt.PopupFocusReason)
 
     // Switching protection on leads straight to the field to type in.
     Connections {

@@ -21,7 +21,7 @@ Popup {
 
     onShownChanged: shown ? open() : close()
     onClosed: dismissed()
-    onOpened: cancelButton.forceActiveFocus(Qt.TabFocusReason)
+    onOpened: cancelButton.forceActiveFocus(Qt.PopupFocusReason)
 
     parent: T.Overlay.overlay
     anchors.centerIn: parent

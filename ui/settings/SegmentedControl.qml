@@ -51,7 +51,8 @@ Rectangle {
 
                 background: Rectangle {
                     radius: 5
-                    color: segment.chosen ? Palvo.sheet : "transparent"
+                    // In dark the card colour equals the well's: the outline colour stands out.
+                    color: segment.chosen ? (Palvo.dark ? Palvo.sheetLine : Palvo.sheet) : "transparent"
                     border.width: segment.visualFocus ? 2 : (segment.chosen ? Palvo.hairline : 0)
                     border.color: segment.visualFocus ? Palvo.accent : Palvo.sheetLine
                 }
