@@ -142,7 +142,10 @@ int main(int argc, char** argv) {
         model.setMessage({});
         shoot(host, out + u"/settings-files"_s + look(dark));
 
-        const SharedFile file = model.files().value(1);
+        SharedFile file = model.files().value(0);
+        for (const SharedFile& f : model.files())
+            if (f.isProtected)
+                file = f; // the sheet with its password field
         host.view->setProperty("protectedEdit", file.isProtected);
         host.view->setProperty("newPassword", u"tulip"_s);
         host.view->setProperty("editing", QVariant::fromValue(file));
