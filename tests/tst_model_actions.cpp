@@ -11,8 +11,15 @@
 #include <QSignalSpy>
 
 namespace {
-const QString deletedText = u"File deleted. Its link is no longer available."_s;
+
+// Follows a handle the way C++ callers do, and notes when the wait is over.
+QCoro::Task<> noteWhenDone(TaskHandle* handle, std::shared_ptr<bool> done) {
+    co_await handle->wait();
+    *done = true;
 }
+
+const QString deletedText = u"File deleted. Its link is no longer available."_s;
+} // namespace
 
 class ModelActionsTest : public QObject {
     Q_OBJECT
@@ -243,6 +250,22 @@ private Q_SLOTS:
         QCOMPARE(patches.size(), size_t(2));
         QCOMPARE(patches[0].body, std::string(R"({"password":"se cret"})"));
         QCOMPARE(patches[1].body, std::string(R"({"password":null})"));
+    }
+
+    void modelGoneWhileRequestIsOut() {
+        // The model goes while the answer is on its way: whoever waits on the
+        // handle resumes at once, and the late answer touches nothing.
+        auto rig = refreshedRig();
+        server().injectFault("GET", "/api/devices", Fault::delayed(std::chrono::milliseconds(300)));
+        TaskHandle* handle = rig->model->loadDevices();
+        QPointer<TaskHandle> watched(handle);
+        auto done = std::make_shared<bool>(false);
+        auto waiting = noteWhenDone(handle, done);
+        QVERIFY(!*done);
+        rig->model.reset();
+        QVERIFY(*done && !watched);
+        QTRY_COMPARE_WITH_TIMEOUT(m_server.count("GET", "/api/devices"), size_t(1), 10000);
+        QTest::qWait(100); // the answer arrives and finds no model
     }
 
     void blockedIndexFolder() {

@@ -3,17 +3,22 @@
 
 #include "model/ParvelModel.h"
 #include "platform/ClipboardPasteboard.h"
+#include "platform/PortalSettings.h"
 #include "ui/DotGrid.h"
 #include "ui/DropURLs.h"
 #include "ui/HexColor.h"
+#include "ui/Palvo.h"
 #include "ui/ViewRules.h"
 
+#include <QClipboard>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QtQml/qqmlextensionplugin.h>
 
@@ -59,6 +64,15 @@ QQuickItem* inputOf(QQuickItem* field) {
     return nullptr;
 }
 
+// Every item drawn under `root`, delegates included (they are not QObject
+// children of the view).
+QList<QQuickItem*> visualTree(QQuickItem* root) {
+    QList<QQuickItem*> items{root};
+    for (qsizetype i = 0; i < items.size(); ++i)
+        items.append(items[i]->childItems());
+    return items;
+}
+
 QString hexOf(QColor c) {
     return c.name(QColor::HexRgb);
 }
@@ -67,6 +81,45 @@ Services testServices() {
     Services services;
     services.pasteboard = std::make_shared<ClipboardPasteboard>();
     return services;
+}
+
+SharedFile sharedFile(int n) {
+    SharedFile file;
+    file.id = u"f%1"_s.arg(n);
+    file.name = u"file-%1.pdf"_s.arg(n);
+    file.size = 1000 * n;
+    file.createdAt = u"2026-01-01T00:00:00Z"_s;
+    file.url = u"https://files.example.org/s/f%1"_s.arg(n);
+    return file;
+}
+
+// A model as the popover sees it once connected. A refresh "runs" already,
+// so the view's own refresh on appearing returns at once and sends nothing.
+std::unique_ptr<ParvelModel> connectedModel(int files) {
+    auto model = std::make_unique<ParvelModel>(false, testServices());
+    model->setConnection(Connection{u"https://files.example.org"_s, u"token"_s});
+    model->setIsRefreshing(true);
+    QList<SharedFile> list;
+    for (int n = 1; n <= files; ++n)
+        list.append(sharedFile(n));
+    model->assignFiles(list);
+    return model;
+}
+
+// Drags `urls` over the window at `pos` and drops them; true when accepted.
+bool drop(QQuickWindow* window, QPointF pos, const QList<QUrl>& urls, bool* hovered = nullptr,
+          QQuickItem* card = nullptr) {
+    QMimeData mime;
+    mime.setUrls(urls);
+    QDragEnterEvent enter(pos.toPoint(), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(window, &enter);
+    QDragMoveEvent move(pos.toPoint(), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(window, &move);
+    if (hovered && card)
+        *hovered = card->property("targeted").toBool();
+    QDropEvent dropped(pos, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(window, &dropped);
+    return dropped.isAccepted();
 }
 
 } // namespace
@@ -212,6 +265,21 @@ private Q_SLOTS:
         QCOMPARE(hexOf(dark->grab().pixelColor(1, 1)), u"#faf9f5"_s);
     }
 
+    // Reduce motion switched on in the desktop reaches the views at once.
+    void motionFollowsTheDesktop() {
+        QQmlEngine engine;
+        auto portal = std::make_shared<PortalSettings>();
+        Palvo::setDesktopSettings(portal);
+        const auto hosted =
+            host(engine, "Item { property bool moving: Palvo.motionAllowed }", {10, 10});
+        QVERIFY(hosted->item()->property("moving").toBool());
+        portal->apply(u"org.gnome.desktop.interface"_s, u"enable-animations"_s, false);
+        QVERIFY(!hosted->item()->property("moving").toBool());
+        portal->apply(u"org.gnome.desktop.interface"_s, u"enable-animations"_s, true);
+        QVERIFY(hosted->item()->property("moving").toBool());
+        Palvo::setDesktopSettings(nullptr);
+    }
+
     void feedbackPrecedenceAndColours() {
         QQmlEngine engine;
         ParvelModel model(false, testServices());
@@ -263,6 +331,133 @@ private Q_SLOTS:
         model.setServerURL(u"https://files.example.org"_s);
         QQuickItem* serverField = inputOf(hosted->find("serverField"));
         QCOMPARE(serverField->property("text").toString(), u"https://files.example.org"_s);
+    }
+
+    void uploadCard() {
+        QQmlEngine engine;
+        const auto model = connectedModel(0);
+        const auto hosted = host(engine, "MainView {}", {336, 560},
+                                 {{u"model"_s, QVariant::fromValue(model.get())}});
+        auto* button = hosted->find("uploadButton");
+        QVERIFY(!button->isEnabled());
+        QCOMPARE(button->opacity(), 0.5);
+
+        const QUrl a = QUrl::fromLocalFile(u"/tmp/a.mp4"_s),
+                   b = QUrl::fromLocalFile(u"/tmp/b.mp4"_s);
+        model->setSelected({a});
+        QCOMPARE(button->property("text").toString(), u"Upload and copy link"_s);
+        QVERIFY(button->isEnabled());
+        QCOMPARE(button->opacity(), 1.0);
+        model->setSelected({a, b});
+        QCOMPARE(button->property("text").toString(), u"Upload and copy links"_s);
+
+        // A password too short disables and dims the button.
+        model->setUsePassword(true);
+        model->setPassword(u"abc"_s);
+        QVERIFY(!button->isEnabled());
+        QCOMPARE(button->opacity(), 0.5);
+
+        model->setIsUploading(true);
+        model->setProgress(0.999);
+        QVERIFY(!button->isVisible());
+        QVERIFY(hosted->find("progressRow")->isVisible());
+        QCOMPARE(hosted->find("percentLabel")->property("text").toString(), u"99%"_s);
+        QVERIFY(!hosted->find("dropZone")->isEnabled());
+        QVERIFY(!hosted->find("passwordField")->isEnabled());
+    }
+
+    void recentRows() {
+        QQmlEngine engine;
+        const auto model = connectedModel(5);
+        const auto hosted = host(engine, "MainView {}", {336, 560},
+                                 {{u"model"_s, QVariant::fromValue(model.get())}});
+        const auto rows = [&] { return hosted->find("recentRows")->property("count").toInt(); };
+        QCOMPARE(rows(), 3);
+        model->setUsePassword(true);
+        QCOMPARE(rows(), 2);
+        model->setMessage(u"3 links copied. Ready to share."_s);
+        QCOMPARE(rows(), 1);
+        model->setMessage({});
+        model->setUsePassword(false);
+        model->assignFiles({sharedFile(9)});
+        QCOMPARE(rows(), 1);
+        // A reassigned list is shown, not the rows built before it.
+        bool shown = false;
+        for (QQuickItem* item : visualTree(hosted->item()))
+            shown |= item->property("text").toString() == u"file-9.pdf"_s && item->isVisible();
+        QVERIFY(shown);
+        model->assignFiles({});
+        QCOMPARE(rows(), 0);
+    }
+
+    void dropsOnTheUploadCard() {
+        QTemporaryDir dir;
+        const auto file = [&](const QString& name) {
+            QFile f(dir.filePath(name));
+            f.open(QIODevice::WriteOnly);
+            f.write("data");
+            return QUrl::fromLocalFile(f.fileName());
+        };
+        const QUrl a = file(u"a.txt"_s), b = file(u"b.txt"_s), c = file(u"c.txt"_s);
+
+        QQmlEngine engine;
+        const auto model = connectedModel(0);
+        const auto hosted = host(engine, "MainView {}", {336, 560},
+                                 {{u"model"_s, QVariant::fromValue(model.get())}});
+        hosted->window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(hosted->window.get()));
+        QQuickItem* card = hosted->find("uploadCard");
+        const QPointF inside = card->mapToScene({card->width() / 2, card->height() - 10});
+
+        QVERIFY(drop(hosted->window.get(), inside, {a}));
+        QCOMPARE(model->selected(), QList<QUrl>{a});
+        QVERIFY(drop(hosted->window.get(), inside, {b}));
+        QCOMPARE(model->selected(), (QList<QUrl>{a, b}));
+
+        // Refused while uploading, although the outline lights up.
+        model->setIsUploading(true);
+        bool hovered = false;
+        QVERIFY(!drop(hosted->window.get(), inside, {c}, &hovered, card));
+        QVERIFY(hovered);
+        QCOMPARE(model->selected(), (QList<QUrl>{a, b}));
+        QVERIFY(!card->property("targeted").toBool());
+    }
+
+    // A second press within 1.6 s keeps the checkmark until 1.6 s after it.
+    void copyConfirmationRestarts() {
+        QQmlEngine engine;
+        const auto model = connectedModel(1);
+        const auto hosted = host(engine, "MainView {}", {336, 560},
+                                 {{u"model"_s, QVariant::fromValue(model.get())}});
+        hosted->window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(hosted->window.get()));
+        QQuickItem* button = nullptr;
+        for (QQuickItem* item : visualTree(hosted->item()))
+            if (item->property("copied").isValid())
+                button = item;
+        QVERIFY(button);
+        const auto press = [&] {
+            QTest::mouseClick(hosted->window.get(), Qt::LeftButton, {},
+                              button->mapToScene({14, 14}).toPoint());
+        };
+
+        press();
+        QVERIFY(button->property("copied").toBool());
+        QCOMPARE(QGuiApplication::clipboard()->text(), u"https://files.example.org/s/f1"_s);
+        QVERIFY(model->message().isEmpty());
+        QTest::qWait(800);
+        press();
+        QElapsedTimer sinceSecond;
+        sinceSecond.start();
+        QTRY_VERIFY_WITH_TIMEOUT(!button->property("copied").toBool(), 10000);
+        // The first press alone would have ended it 0.8 s after the second.
+        QVERIFY2(sinceSecond.elapsed() >= 1500, qPrintable(QString::number(sinceSecond.elapsed())));
+
+        // Closing the popover ends the confirmation at once.
+        press();
+        QVERIFY(button->property("copied").toBool());
+        hosted->window->hide();
+        QVERIFY(!button->property("copied").toBool());
     }
 };
 

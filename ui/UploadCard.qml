@@ -238,6 +238,7 @@ Item {
                     Layout.fillWidth: true
                     padding: 10
                     echoMode: TextInput.Password
+                    passwordCharacter: "•"
                     placeholderText: "Set a password"
                     text: card.model.password
                     enabled: !card.uploading
@@ -278,7 +279,7 @@ Item {
                     background: Rectangle {
                         implicitHeight: 4
                         radius: 2
-                        color: Palvo.line
+                        color: Palvo.sheetLine
                     }
                     contentItem: Item {
                         implicitHeight: 4
