@@ -4,7 +4,7 @@
 #define PARVEL_SERVER_URL ""
 #endif
 #ifndef PARVEL_VERSION
-#define PARVEL_VERSION "0"
+#define PARVEL_VERSION ""
 #endif
 
 namespace BuildInfo {
@@ -19,6 +19,10 @@ QVariant serverURLSetting() {
 
 QString version() {
     return QString::fromUtf8(PARVEL_VERSION);
+}
+
+QString applicationId() {
+    return QStringLiteral("dev.parvel.Parvel");
 }
 
 } // namespace BuildInfo

@@ -10,7 +10,12 @@ namespace BuildInfo {
 // an invalid QVariant when the build names none.
 QVariant serverURLSetting();
 
-// The program's version, as the project declares it.
+// The program's version, as the project declares it; empty when the build
+// names none.
 QString version();
+
+// The application's id: the name of its desktop entry, autostart entry and
+// credential-store item.
+QString applicationId();
 
 } // namespace BuildInfo

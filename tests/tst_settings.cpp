@@ -1,0 +1,104 @@
+// The settings window's rules with cases and its login item, on real files.
+
+#include "platform/LoginItem.h"
+#include "ui/SettingsRules.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+class SettingsTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void passwordRuleCountsWhatAPersonSees();
+    void versionLine();
+    void loginItemWritesAndRemovesItsEntry();
+    void loginItemFailureLeavesNoEntry();
+};
+
+void SettingsTest::passwordRuleCountsWhatAPersonSees() {
+    struct Case {
+        bool protectedEdit;
+        QString password;
+        bool canSave;
+    };
+    const QString accented = u"e\u0301"_s;                  // two code points, one character
+    const QString flag = u"\U0001F1E9\U0001F1EA"_s;         // two surrogate pairs, one flag
+    const QString family = u"\U0001F469\u200D\U0001F467"_s; // a ZWJ sequence, one character
+    const Case cases[] = {
+        {true, u""_s, false},
+        {true, u"abc"_s, false},
+        {true, u"abcd"_s, true},
+        {true, accented.repeated(3), false},
+        {true, accented.repeated(4), true},
+        {true, flag.repeated(3), false},
+        {true, family + u"ab"_s, false},
+        {true, family + u"abc"_s, true},
+        {true, u"    "_s, true}, // the server decides about blanks; four is four
+        {false, u""_s, true},
+        {false, u"ab"_s, true},
+    };
+    for (const Case& c : cases)
+        QVERIFY2(SettingsRules::canSaveAccess(c.protectedEdit, c.password) == c.canSave,
+                 qPrintable(c.password));
+}
+
+void SettingsTest::versionLine() {
+    QCOMPARE(SettingsRules::versionLine(u"2.4.1"_s), u"Parvel 2.4.1 · macOS 13 or newer"_s);
+    QCOMPARE(SettingsRules::versionLine({}), u"Parvel 1.0.3 · macOS 13 or newer"_s);
+}
+
+void SettingsTest::loginItemWritesAndRemovesItsEntry() {
+    QTemporaryDir config;
+    const QString folder = config.filePath(u"autostart"_s); // not there yet
+    const auto entry = [](const QString& exec) {
+        return "[Desktop Entry]\nType=Application\nName=Parvel\n"
+               "Comment=Share files from the system tray\nExec=" +
+               exec.toUtf8() + "\nTerminal=false\nX-GNOME-Autostart-enabled=true\n";
+    };
+
+    const LoginItem plain(folder, u"dev.parvel.Parvel"_s, u"/usr/bin/parvel"_s);
+    QCOMPARE(plain.path(), folder + u"/dev.parvel.Parvel.desktop"_s);
+    QVERIFY(!plain.isEnabled());
+    QVERIFY(plain.setEnabled(true));
+    QVERIFY(plain.isEnabled());
+    QFile file(plain.path());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), entry(u"/usr/bin/parvel"_s));
+    file.close();
+    QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{u"dev.parvel.Parvel.desktop"_s});
+
+    // Quoted for the Exec rules, then escaped as every string value is:
+    // a quote inside quotes is \" and its backslash is doubled.
+    const LoginItem odd(folder, u"dev.parvel.Parvel"_s, u"/opt/My Apps/par$vel%1\"x"_s);
+    QVERIFY(odd.setEnabled(true));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), entry(u"\"/opt/My Apps/par\\\\$vel%%1\\\\\"x\""_s));
+    file.close();
+
+    QVERIFY(plain.setEnabled(false));
+    QVERIFY(!QFile::exists(plain.path()));
+    QVERIFY(plain.setEnabled(false)); // already off
+}
+
+void SettingsTest::loginItemFailureLeavesNoEntry() {
+    // A regular file where the folder should be: no entry can be written
+    // below it, whoever runs the test.
+    QTemporaryDir config;
+    const QString folder = config.filePath(u"autostart"_s);
+    QFile blocker(folder);
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+
+    const LoginItem item(folder, u"dev.parvel.Parvel"_s, u"/usr/bin/parvel"_s);
+    const auto done = item.setEnabled(true);
+    QVERIFY(!done);
+    QCOMPARE(done.error(), u"Not a directory"_s);
+    QVERIFY(!item.isEnabled());
+}
+
+QTEST_GUILESS_MAIN(SettingsTest)
+#include "tst_settings.moc"

@@ -1,0 +1,380 @@
+// The settings view in a real window on the offscreen platform, over the real
+// model against the dev server: what it shows for each state of the model,
+// and what pressing its buttons and keys does, on the server and on disk.
+
+#include "ModelFixture.h"
+#include "platform/LoginItem.h"
+#include "tools/SettingsHost.h"
+
+#include <QClipboard>
+#include <QDir>
+#include <QGuiApplication>
+#include <QQuickItem>
+
+using namespace std::chrono_literals;
+
+namespace {
+constexpr int limit = 10'000; // ms, for QTRY_*
+}
+
+namespace {
+
+// The first visible item below `root` (popups included, through the
+// window's content item) whose `text` is `text`.
+QQuickItem* withText(QQuickItem* root, const QString& text) {
+    for (QQuickItem* child : root->childItems()) {
+        if (!child->isVisible())
+            continue;
+        if (child->property("text").toString() == text &&
+            child->metaObject()->indexOfSignal("clicked()") >= 0)
+            return child;
+        if (QQuickItem* found = withText(child, text))
+            return found;
+    }
+    return nullptr;
+}
+
+// Types `text` into the focused item, one code point a key event (a
+// combining accent arrives on its own, as from a dead key).
+void typeText(QQuickWindow& window, const QString& text) {
+    for (const char32_t c : text.toUcs4()) {
+        const QString one = QString::fromUcs4(&c, 1);
+        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, one);
+        QKeyEvent release(QEvent::KeyRelease, 0, Qt::NoModifier, one);
+        QCoreApplication::sendEvent(&window, &press);
+        QCoreApplication::sendEvent(&window, &release);
+    }
+}
+
+QPoint centre(QQuickItem* item) {
+    return item->mapToScene({item->width() / 2, item->height() / 2}).toPoint();
+}
+
+} // namespace
+
+class SettingsViewTest : public QObject {
+    Q_OBJECT
+
+    ServerFixture m_server;
+    std::unique_ptr<ModelRig> m_rig;
+    std::unique_ptr<SettingsHost> m_host;
+
+    ParvelModel& model() { return *m_rig->model; }
+    QQuickWindow& window() { return m_host->window; }
+    QQuickItem* view() { return m_host->view.get(); }
+
+    void show(std::unique_ptr<ModelRig> rig) {
+        m_host.reset();
+        m_rig = std::move(rig);
+        m_host = std::make_unique<SettingsHost>(m_rig->model.get());
+        window().show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window()));
+    }
+    // Clicks the visible button reading `text`; fails the test when none.
+    bool click(const QString& text) {
+        QQuickItem* button = withText(window().contentItem(), text);
+        if (!button) {
+            qWarning("no visible button \"%s\"", qPrintable(text));
+            return false;
+        }
+        QTest::mouseClick(&window(), Qt::LeftButton, {}, centre(button));
+        return true;
+    }
+    // Items and popups alike.
+    bool shows(const QString& objectName) {
+        auto* object = view()->findChild<QObject*>(objectName);
+        return object && object->property("visible").toBool();
+    }
+    QVariant state(const char* name) { return view()->property(name); }
+    // The actions menu of the row for `name`, opened with the mouse.
+    bool openActions(const QString& name) {
+        auto* list = view()->findChild<QQuickItem*>(u"fileList"_s);
+        if (!list)
+            return false;
+        for (QQuickItem* row : list->property("contentItem").value<QQuickItem*>()->childItems())
+            if (row->isVisible() && row->property("name").toString() == name) {
+                QTest::mouseClick(&window(), Qt::LeftButton, {},
+                                  centre(row->findChild<QQuickItem*>(u"actionsButton"_s)));
+                return true;
+            }
+        return false;
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        SettingsHost::useSoftwareRenderer();
+        QVERIFY(m_server.start());
+    }
+    void init() { m_server.reset(); }
+    void cleanup() {
+        m_host.reset();
+        m_rig.reset();
+    }
+    void cleanupTestCase() { KeychainStore().clear(); }
+
+    void contentFollowsTheConnection();
+    void accessSheet();
+    void deleteConfirmation();
+    void yourMacs();
+    void preferences();
+    void stateOutlivesTheWindowAndListKeepsItsPlace();
+};
+
+void SettingsViewTest::contentFollowsTheConnection() {
+    auto rig = std::make_unique<ModelRig>();
+    rig->model->setIsLoadingConnection(false);
+    show(std::move(rig));
+
+    // Not connected: the header and the connect view, whatever the tab says.
+    view()->setProperty("tab", 1);
+    QVERIFY(shows(u"sectionSwitch"_s));
+    QVERIFY(shows(u"connectButton"_s));
+    QVERIFY(!shows(u"createCodeButton"_s));
+
+    model().setIsLoadingConnection(true);
+    QVERIFY(!shows(u"connectButton"_s));
+    model().setIsLoadingConnection(false);
+
+    // Connected to an empty library: the selected section, then the files.
+    model().setConnection(m_server.bootstrap());
+    QVERIFY(shows(u"createCodeButton"_s));
+    QVERIFY(click(u"Files"_s));
+    QCOMPARE(state("tab").toInt(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(view()->findChild<QQuickItem*>(u"fileCount"_s)->property("text"),
+                              QVariant(u"0 shared files"_s), limit);
+    QVERIFY(shows(u"emptyText"_s));
+}
+
+void SettingsViewTest::accessSheet() {
+    const SharedFile file = m_server.seed(u"plan.pdf"_s, 5);
+    show(m_server.connectedRig());
+    QTRY_VERIFY_WITH_TIMEOUT(openActions(file.name), limit);
+    QVERIFY(click(u"Change access…"_s));
+    QTRY_VERIFY_WITH_TIMEOUT(shows(u"accessSheet"_s), limit);
+    QCOMPARE(state("protectedEdit").toBool(), false);
+
+    // Protection on: three characters are too few, the fourth enables saving.
+    QVERIFY(click(u"Require a password"_s));
+    auto* save = view()->findChild<QQuickItem*>(u"saveButton"_s);
+    QVERIFY(save);
+    QVERIFY(!save->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(window().activeFocusItem() &&
+                                 window().activeFocusItem()->objectName() == u"passwordField"_s,
+                             limit);
+    typeText(window(), u"e\u0301e\u0301e\u0301"_s);
+    QVERIFY(!save->isEnabled());
+    typeText(window(), u"!"_s);
+    QVERIFY(save->isEnabled());
+
+    // Return saves; the sheet stays open until the slow answer has come.
+    m_server.server->injectFault("PATCH", "/api/files/" + file.id.toStdString(),
+                                 Fault::delayed(600ms));
+    QTest::keyClick(&window(), Qt::Key_Return);
+    QTRY_COMPARE_WITH_TIMEOUT(m_server.count("PATCH", "/api/files/*"), size_t(1), limit);
+    QVERIFY(state("editing").isValid() && !state("editing").isNull());
+    QTRY_VERIFY_WITH_TIMEOUT(state("editing").isNull(), limit);
+    QCOMPARE(bodyOf(m_server.requests("PATCH", "/api/files/*").at(0)),
+             QJsonObject({{u"password"_s, u"e\u0301e\u0301e\u0301!"_s}}));
+    QVERIFY(m_server.serverFiles().at(0).isProtected);
+
+    // Protection off: nothing to type, saving sends null; a refused change
+    // still closes the sheet and shows why.
+    QVERIFY(openActions(file.name));
+    QVERIFY(click(u"Change access…"_s));
+    QTRY_VERIFY_WITH_TIMEOUT(shows(u"accessSheet"_s), limit);
+    QCOMPARE(state("protectedEdit").toBool(), true);
+    QCOMPARE(state("newPassword").toString(), QString());
+    QVERIFY(click(u"Require a password"_s));
+    QVERIFY(!shows(u"passwordField"_s));
+    QVERIFY(save->isEnabled());
+    m_server.server->injectFault("PATCH", "/api/files/" + file.id.toStdString(),
+                                 Fault::withStatus(500, R"({"error":"Try later."})"));
+    QVERIFY(click(u"Save access"_s));
+    QTRY_VERIFY_WITH_TIMEOUT(state("editing").isNull(), limit);
+    QCOMPARE(model().error(), u"Try later."_s);
+    QVERIFY(m_server.serverFiles().at(0).isProtected);
+    QVERIFY(openActions(file.name));
+    QVERIFY(click(u"Change access…"_s));
+    QTRY_VERIFY_WITH_TIMEOUT(shows(u"accessSheet"_s), limit);
+    QVERIFY(click(u"Require a password"_s));
+    QVERIFY(click(u"Save access"_s));
+    QTRY_VERIFY_WITH_TIMEOUT(state("editing").isNull(), limit);
+    QCOMPARE(bodyOf(m_server.requests("PATCH", "/api/files/*").back()),
+             QJsonObject({{u"password"_s, QJsonValue::Null}}));
+    QVERIFY(!m_server.serverFiles().at(0).isProtected);
+
+    // Escape is a cancel: nothing is sent.
+    QVERIFY(openActions(file.name));
+    QVERIFY(click(u"Change access…"_s));
+    QTRY_VERIFY_WITH_TIMEOUT(shows(u"accessSheet"_s), limit);
+    QTest::keyClick(&window(), Qt::Key_Escape);
+    QTRY_VERIFY_WITH_TIMEOUT(state("editing").isNull(), limit);
+    QCOMPARE(m_server.count("PATCH", "/api/files/*"), size_t(3));
+}
+
+void SettingsViewTest::deleteConfirmation() {
+    const QList<SharedFile> before = m_server.serverFiles();
+    const SharedFile file = m_server.seed(u"old.zip"_s, 4);
+    show(m_server.connectedRig());
+    QTRY_VERIFY_WITH_TIMEOUT(openActions(file.name), limit);
+
+    // Escape, Cancel and Return all leave the file where it is.
+    const auto ask = [&] {
+        return openActions(file.name) && click(u"Delete…"_s) &&
+               QTest::qWaitFor([&] { return shows(u"deleteAlert"_s); }, 10'000);
+    };
+    QVERIFY(click(u"Delete…"_s));
+    QTRY_VERIFY_WITH_TIMEOUT(shows(u"deleteAlert"_s), limit);
+    QTest::keyClick(&window(), Qt::Key_Escape);
+    QTRY_VERIFY_WITH_TIMEOUT(state("deleting").isNull(), limit);
+    QVERIFY(ask());
+    QVERIFY(click(u"Cancel"_s));
+    QTRY_VERIFY_WITH_TIMEOUT(state("deleting").isNull(), limit);
+    QVERIFY(ask());
+    view()
+        ->findChild<QObject*>(u"deleteAlert"_s)
+        ->findChild<QQuickItem*>(u"confirmButton"_s)
+        ->forceActiveFocus();
+    QTest::keyClick(&window(), Qt::Key_Return);
+    QTRY_VERIFY_WITH_TIMEOUT(state("deleting").isNull(), limit);
+    QCOMPARE(m_server.count("DELETE", "/api/files/*"), size_t(0));
+    QCOMPARE(model().files().size(), before.size() + 1);
+
+    QVERIFY(ask());
+    QVERIFY(click(u"Delete"_s));
+    QTRY_COMPARE_WITH_TIMEOUT(m_server.serverFiles(), before, limit);
+    QVERIFY(state("deleting").isNull());
+    QTRY_COMPARE_WITH_TIMEOUT(model().files().size(), before.size(), limit);
+}
+
+void SettingsViewTest::yourMacs() {
+    // This computer joins with a code, after a third one did.
+    const API bootstrap(m_server.bootstrap());
+    const auto joined = waitWithin(Endpoints::connect(
+        bootstrap, QString::fromStdString(m_server.server->newConnectionCode()), u"Old laptop"_s));
+    QVERIFY(joined && *joined);
+    auto rig = std::make_unique<ModelRig>();
+    rig->model->setIsLoadingConnection(false);
+    rig->model->setServerURL(m_server.baseURL());
+    rig->model->setConnectionCode(QString::fromStdString(m_server.server->newConnectionCode()));
+    QVERIFY(finishes(rig->model->connect()));
+    QVERIFY(rig->model->connection());
+    show(std::move(rig));
+    QVERIFY(click(u"Your Macs"_s));
+
+    // One row each: "This Mac" only on this one, "Disconnect…" on neither it
+    // nor the library's first.
+    const auto rows = [&] {
+        QMap<QString, QPair<bool, bool>> found; // id: This Mac, Disconnect…
+        auto* list = view()->findChild<QQuickItem*>(u"deviceList"_s);
+        for (QQuickItem* row : list->property("contentItem").value<QQuickItem*>()->childItems())
+            if (row->isVisible() && row->property("deviceId").isValid())
+                found.insert(row->property("deviceId").toString(),
+                             {row->findChild<QQuickItem*>(u"thisMac"_s)->isVisible(),
+                              row->findChild<QQuickItem*>(u"disconnectButton"_s)->isVisible()});
+        return found;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(rows().size(), 3, limit);
+    const QString me = model().currentDeviceID();
+    QString other;
+    for (const Device& d : model().devices())
+        if (d.name == u"Old laptop"_s)
+            other = d.id;
+    QCOMPARE(rows(),
+             (QMap<QString, QPair<bool, bool>>{
+                 {u"bootstrap"_s, {false, false}}, {me, {true, false}}, {other, {false, true}}}));
+
+    // A code only after asking; "Copy code" copies exactly it.
+    QVERIFY(!shows(u"pairingCard"_s));
+    QVERIFY(click(u"Create connection code"_s));
+    QTRY_VERIFY_WITH_TIMEOUT(shows(u"pairingCard"_s), limit);
+    const QString code = model().pairing()->code;
+    QCOMPARE(view()->findChild<QQuickItem*>(u"pairingCode"_s)->property("text").toString(), code);
+    QVERIFY(click(u"Copy code"_s));
+    QCOMPARE(QGuiApplication::clipboard()->text(), code);
+
+    // Cancelling keeps the computer; confirming disconnects it.
+    QVERIFY(click(u"Disconnect…"_s));
+    QTRY_VERIFY_WITH_TIMEOUT(shows(u"disconnectAlert"_s), limit);
+    QCOMPARE(state("revoking").value<Device>().id, other);
+    QVERIFY(click(u"Cancel"_s));
+    QTRY_VERIFY_WITH_TIMEOUT(state("revoking").isNull(), limit);
+    QCOMPARE(m_server.count("DELETE", "/api/devices/*"), size_t(0));
+    QVERIFY(click(u"Disconnect…"_s));
+    QTRY_VERIFY_WITH_TIMEOUT(shows(u"disconnectAlert"_s), limit);
+    QVERIFY(click(u"Disconnect"_s));
+    QTRY_COMPARE_WITH_TIMEOUT(rows().size(), 2, limit);
+    QVERIFY(state("revoking").isNull());
+    QVERIFY(!rows().contains(other));
+}
+
+void SettingsViewTest::preferences() {
+    show(m_server.connectedRig());
+    QVERIFY(click(u"Settings"_s));
+
+    // Both buttons open the same page: the address with "/install" added.
+    QVERIFY(click(u"Check for updates"_s));
+    QVERIFY(click(u"Your Macs"_s));
+    QVERIFY(click(u"Download installer"_s));
+    const QUrl page(m_server.baseURL() + u"/install"_s);
+    QCOMPARE(m_rig->browser->opened, (QList<QUrl>{page, page}));
+
+    // The switch writes and removes the autostart entry.
+    QVERIFY(click(u"Settings"_s));
+    const LoginItem item = LoginItem::forThisApplication();
+    QVERIFY(item.path().startsWith(qEnvironmentVariable("XDG_CONFIG_HOME") + u"/autostart/"_s));
+    auto* toggle = view()->findChild<QQuickItem*>(u"loginSwitch"_s);
+    QVERIFY(!toggle->property("checked").toBool());
+    QVERIFY(click(u"Open Parvel at login"_s));
+    QCOMPARE(readAll(item.path()),
+             LoginItem::desktopEntry(QCoreApplication::applicationFilePath()));
+    QVERIFY(toggle->property("checked").toBool());
+    QVERIFY(click(u"Open Parvel at login"_s));
+    QVERIFY(!QFile::exists(item.path()));
+    QVERIFY(!toggle->property("checked").toBool());
+
+    // A failure shows the system's reason and the switch returns to off.
+    const QString folder = QFileInfo(item.path()).path();
+    QVERIFY(QDir(folder).removeRecursively());
+    QFile blocker(folder);
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    QVERIFY(click(u"Open Parvel at login"_s));
+    QCOMPARE(model().error(), u"Not a directory"_s);
+    QVERIFY(!toggle->property("checked").toBool());
+    QVERIFY(!state("launchAtLogin").toBool());
+    QVERIFY(QFile::remove(folder));
+}
+
+void SettingsViewTest::stateOutlivesTheWindowAndListKeepsItsPlace() {
+    show(m_server.connectedRig());
+    QTRY_COMPARE_WITH_TIMEOUT(m_server.count("GET", "/api/devices"), size_t(1), limit);
+    QVERIFY(click(u"Settings"_s));
+
+    // Reopened: the same section, and again a refresh followed by the list
+    // of computers.
+    window().hide();
+    window().show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window()));
+    QCOMPARE(state("tab").toInt(), 2);
+    QTRY_COMPARE_WITH_TIMEOUT(m_server.count("GET", "/api/devices"), size_t(2), limit);
+    QCOMPARE(m_server.count("GET", "/api/files"), size_t(2));
+
+    // A replaced list keeps the place the user scrolled to.
+    QVERIFY(click(u"Files"_s));
+    QList<SharedFile> files;
+    for (int i = 0; i < 300; ++i)
+        files.append(SharedFile{u"id%1"_s.arg(i), u"f%1.txt"_s.arg(i), 10, false, u"now"_s,
+                                u"https://x/"_s});
+    model().assignFiles(files);
+    auto* list = view()->findChild<QQuickItem*>(u"fileList"_s);
+    list->setProperty("contentY", 6000);
+    files.removeFirst();
+    model().assignFiles(files);
+    QTRY_COMPARE_WITH_TIMEOUT(list->property("contentY").toDouble(), 6000.0, limit);
+    QTest::qWait(50); // a late reset to the top would show here
+    QCOMPARE(list->property("contentY").toDouble(), 6000.0);
+}
+
+QTEST_MAIN(SettingsViewTest)
+#include "tst_settings_view.moc"
