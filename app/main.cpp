@@ -3,6 +3,7 @@
 #include "app/IndexMode.h"
 #include "app/OutputStreams.h"
 #include "app/UploadMode.h"
+#include "shell/Application.h"
 
 #include <QFile>
 
@@ -27,7 +28,5 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    writeError(
-        QStringLiteral("parvel: the menu-bar application is not available in this build yet."));
-    return 1;
+    return runApplication(argc, argv);
 }

@@ -1,0 +1,126 @@
+#include "shell/Application.h"
+
+#include "model/ParvelModel.h"
+#include "platform/PortalSettings.h"
+#include "shell/AppShell.h"
+#include "shell/InstanceChannel.h"
+#include "shell/LaunchRequest.h"
+#include "shell/Platform.h"
+#include "shell/PopoverWindow.h"
+#include "shell/SettingsWindow.h"
+#include "shell/StatusIcon.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QKeySequence>
+#include <QQmlEngine>
+#include <QQuickView>
+#include <QQuickWindow>
+#include <QShortcut>
+
+#include <cstdio>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr int trayHostWaitMs = 10'000;
+
+QStringList argumentsOf(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    return arguments;
+}
+
+// Ctrl+, opens the settings from the popover; Ctrl+Q quits from either window.
+void addShortcuts(QWindow& window, AppShell& shell, bool withSettings) {
+    auto* quit = new QShortcut(QKeySequence(QKeySequence::Quit), &window);
+    quit->setContext(Qt::WindowShortcut);
+    QObject::connect(quit, &QShortcut::activated, qApp, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+    if (withSettings) {
+        auto* settings = new QShortcut(QKeySequence(u"Ctrl+,"_s), &window);
+        QObject::connect(settings, &QShortcut::activated, &shell, &AppShell::showSettings);
+    }
+}
+
+} // namespace
+
+int runApplication(int& argc, char** argv) {
+    const LaunchRequest request =
+        LaunchRequest::parse(argumentsOf(argc, argv), QDir::currentPath());
+    const QString socketPath = InstanceChannel::socketPath();
+    if (InstanceChannel::handOver(socketPath, request.toArguments()))
+        return 0;
+
+    preferX11UnderWayland(argc, argv);
+    // The software scene graph draws these two small windows for a third
+    // of the memory that OpenGL on a software rasteriser takes.
+    QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(u"Parvel"_s);
+    QApplication::setDesktopFileName(u"dev.parvel.Parvel"_s);
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setWindowIcon(
+        QIcon::fromTheme(u"dev.parvel.Parvel"_s, QIcon(u":/parvel/icons/dev.parvel.Parvel.svg"_s)));
+
+    InstanceChannel channel;
+    if (!channel.listen(socketPath)) {
+        // Another instance came up meanwhile: hand over after all.
+        if (InstanceChannel::handOver(socketPath, request.toArguments()))
+            return 0;
+        std::fputs("parvel: cannot make the instance socket; running without one.\n", stderr);
+    }
+
+    Services services = Services::system();
+    auto desktop = std::dynamic_pointer_cast<PortalSettings>(services.desktop);
+    const auto prefersDark = [desktop] { return desktop && desktop->prefersDark(); };
+    QQmlEngine engine;
+    auto model = std::make_unique<ParvelModel>(true, services);
+    ParvelModel& modelRef = *model;
+
+    StatusIcon* icon = nullptr;
+    PopoverWindow* popover = nullptr;
+    SettingsWindow* settings = nullptr;
+    ShellSurfaces surfaces;
+    auto popoverWindow = std::make_unique<PopoverWindow>(
+        engine, modelRef, [&icon] { return icon ? icon->geometry() : QRect(); },
+        [desktop] { return !desktop || desktop->motionAllowed(); });
+    popover = popoverWindow.get();
+    popover->setDark(prefersDark());
+    surfaces.popover = std::move(popoverWindow);
+    AppShell* shellPointer = nullptr;
+    surfaces.makeSettings = [&engine, &modelRef, &settings, &shellPointer, prefersDark] {
+        auto window = std::make_unique<SettingsWindow>(engine, modelRef, prefersDark());
+        settings = window.get();
+        addShortcuts(window->window(), *shellPointer, false);
+        return std::unique_ptr<SettingsSurface>(std::move(window));
+    };
+    surfaces.makeChooser = [] { return std::make_unique<FileChooser>(); };
+
+    AppShell shell(std::move(model), std::move(surfaces));
+    shellPointer = &shell;
+    addShortcuts(popover->window(), shell, true);
+    if (desktop)
+        QObject::connect(desktop.get(), &PortalSettings::changed, &shell, [&] {
+            popover->setDark(prefersDark());
+            if (settings)
+                settings->setDark(prefersDark());
+        });
+    QObject::connect(&channel, &InstanceChannel::received, &shell,
+                     [&shell](const QStringList& arguments) {
+                         // Paths are absolute already; the folder does not matter.
+                         shell.handleRequest(LaunchRequest::parse(arguments, QDir::rootPath()));
+                     });
+
+    StatusIcon statusIcon(shell);
+    icon = &statusIcon;
+    shell.launch(request);
+    statusIcon.watchForTrayHost(trayHostWaitMs);
+
+    const int status = QApplication::exec();
+    // Windows go before the engine and the model they show.
+    icon = nullptr;
+    return status;
+}
