@@ -9,14 +9,13 @@
 #include "shell/PopoverWindow.h"
 #include "shell/SettingsWindow.h"
 #include "shell/StatusIcon.h"
+#include "shell/WindowKeys.h"
 
 #include <QApplication>
 #include <QDir>
-#include <QKeySequence>
 #include <QQmlEngine>
 #include <QQuickView>
 #include <QQuickWindow>
-#include <QShortcut>
 
 #include <cstdio>
 
@@ -33,16 +32,8 @@ QStringList argumentsOf(int argc, char** argv) {
     return arguments;
 }
 
-// Ctrl+, opens the settings from the popover; Ctrl+Q quits from either window.
-void addShortcuts(QWindow& window, AppShell& shell, bool withSettings) {
-    auto* quit = new QShortcut(QKeySequence(QKeySequence::Quit), &window);
-    quit->setContext(Qt::WindowShortcut);
-    QObject::connect(quit, &QShortcut::activated, qApp, &QCoreApplication::quit,
-                     Qt::QueuedConnection);
-    if (withSettings) {
-        auto* settings = new QShortcut(QKeySequence(u"Ctrl+,"_s), &window);
-        QObject::connect(settings, &QShortcut::activated, &shell, &AppShell::showSettings);
-    }
+void quitSoon() {
+    QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
 }
 
 } // namespace
@@ -90,18 +81,17 @@ int runApplication(int& argc, char** argv) {
     popover = popoverWindow.get();
     popover->setDark(prefersDark());
     surfaces.popover = std::move(popoverWindow);
-    AppShell* shellPointer = nullptr;
-    surfaces.makeSettings = [&engine, &modelRef, &settings, &shellPointer, prefersDark] {
+    surfaces.makeSettings = [&engine, &modelRef, &settings, prefersDark] {
         auto window = std::make_unique<SettingsWindow>(engine, modelRef, prefersDark());
         settings = window.get();
-        addShortcuts(window->window(), *shellPointer, false);
+        WindowKeys{{}, quitSoon, {}}.installOn(window->window());
         return std::unique_ptr<SettingsSurface>(std::move(window));
     };
     surfaces.makeChooser = [] { return std::make_unique<FileChooser>(); };
 
     AppShell shell(std::move(model), std::move(surfaces));
-    shellPointer = &shell;
-    addShortcuts(popover->window(), shell, true);
+    WindowKeys{[popover] { popover->close(); }, quitSoon, [&shell] { shell.showSettings(); }}
+        .installOn(popover->window());
     if (desktop)
         QObject::connect(desktop.get(), &PortalSettings::changed, &shell, [&] {
             popover->setDark(prefersDark());

@@ -90,7 +90,7 @@ void StatusIcon::watchForTrayHost(int waitMs) {
         m_waitedMs += pollMs;
         if (isEmbedded()) {
             m_trayWatch->stop();
-            qCInfo(lcShell, "status icon registered with the tray host");
+            qCDebug(lcShell, "status icon registered with the tray host");
             Q_EMIT embedded();
         } else if (m_waitedMs >= waitMs) {
             m_trayWatch->stop();
@@ -100,7 +100,7 @@ void StatusIcon::watchForTrayHost(int waitMs) {
         }
     });
     if (isEmbedded()) {
-        qCInfo(lcShell, "status icon registered with the tray host");
+        qCDebug(lcShell, "status icon registered with the tray host");
         Q_EMIT embedded();
     } else {
         m_trayWatch->start();

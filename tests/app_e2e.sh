@@ -7,8 +7,8 @@
 #
 #   app_e2e.sh PARVEL PARVEL_DEVSERVER
 set -euo pipefail
-parvel="$1"
-devserver="$2"
+parvel="$(realpath "$1")"
+devserver="$(realpath "$2")"
 
 for tool in Xvfb trayer xdotool xwininfo; do
     command -v "$tool" >/dev/null || { echo "app_e2e: $tool is missing (scripts/install-deps)" >&2; exit 1; }
@@ -67,15 +67,15 @@ export SSL_CERT_FILE="$work/server/ca.pem"
 trayer --edge top --align right --widthtype request --height 24 --SetDockType true \
     --transparent false >"$work/trayer.log" 2>&1 &
 pids+=($!)
-wait_for 10 xdotool search --class trayer || fail "trayer did not start"
-tray="$(xdotool search --class trayer | head -1)"
+wait_for 10 xdotool search --classname '^panel$' || fail "trayer did not start"
+tray="$(xdotool search --classname '^panel$' | head -1)"
 
 QT_LOGGING_RULES="parvel.shell.debug=true" "$parvel" >"$work/parvel.log" 2>&1 &
 app=$!
 pids+=($app)
 
 # Embedded: the tray holds a window of ours.
-embedded() { xwininfo -children -id "$tray" | grep -q 'child'; xwininfo -children -id "$tray" | grep -qv ' 0 children'; }
+embedded() { xwininfo -tree -id "$tray" | grep -q '("parvel" '; }
 wait_for 10 grep -q "status icon registered" "$work/parvel.log" || fail "the icon was not registered"
 wait_for 10 embedded || fail "the tray holds no icon"
 
@@ -95,7 +95,8 @@ wait_for 10 grep -qF "file://$work/files/report one.txt" "$work/parvel.log" ||
 
 # Ctrl+Q in the popover ends the application cleanly.
 popover="$(xdotool search --onlyvisible --name '^Parvel$' | head -1)"
-xdotool windowfocus --sync "$popover" key --clearmodifiers ctrl+q || true
+xdotool windowfocus --sync "$popover" || true
+xdotool key ctrl+q
 for _ in $(seq 100); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
 kill -0 "$app" 2>/dev/null && fail "Ctrl+Q did not end the application"
 status=0
