@@ -37,7 +37,8 @@ bool ownPrivateFolder(const QString& path) {
 
 InstanceChannel::InstanceChannel(QObject* parent)
     : QObject(parent), m_server(new QLocalServer(this)) {
-    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    // No socket options: with them Qt binds elsewhere and renames the socket
+    // into place, replacing a running instance's. The folder is private.
     QObject::connect(m_server, &QLocalServer::newConnection, this, &InstanceChannel::accept);
 }
 
