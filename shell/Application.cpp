@@ -10,6 +10,11 @@
 #include "shell/SettingsWindow.h"
 #include "shell/StatusIcon.h"
 #include "shell/WindowKeys.h"
+#ifdef PARVEL_HAS_VIEWS
+#include "ui/Fonts.h"
+#include <QQmlExtensionPlugin>
+Q_IMPORT_QML_PLUGIN(ParvelPlugin)
+#endif
 
 #include <QApplication>
 #include <QDir>
@@ -53,6 +58,9 @@ int runApplication(int& argc, char** argv) {
     QApplication::setApplicationName(u"Parvel"_s);
     QApplication::setDesktopFileName(u"dev.parvel.Parvel"_s);
     QApplication::setQuitOnLastWindowClosed(false);
+#ifdef PARVEL_HAS_VIEWS
+    registerApplicationFonts();
+#endif
     QApplication::setWindowIcon(
         QIcon::fromTheme(u"dev.parvel.Parvel"_s, QIcon(u":/parvel/icons/dev.parvel.Parvel.svg"_s)));
 
