@@ -7,6 +7,7 @@
 #include "shell/LaunchRequest.h"
 #include "shell/Platform.h"
 #include "shell/PopoverWindow.h"
+#include "shell/RunNotifier.h"
 #include "shell/SettingsWindow.h"
 #include "shell/StatusIcon.h"
 #include "shell/WindowKeys.h"
@@ -18,11 +19,14 @@ Q_IMPORT_QML_PLUGIN(ParvelPlugin)
 
 #include <QApplication>
 #include <QDir>
+#include <QLoggingCategory>
 #include <QQmlEngine>
 #include <QQuickView>
 #include <QQuickWindow>
 
 #include <cstdio>
+
+Q_DECLARE_LOGGING_CATEGORY(lcShell)
 
 using namespace Qt::StringLiterals;
 
@@ -112,8 +116,12 @@ int runApplication(int& argc, char** argv) {
                          shell.handleRequest(LaunchRequest::parse(arguments, QDir::rootPath()));
                      });
 
+    QObject::connect(popover, &PopoverWindow::frameShown, &shell,
+                     [] { qCDebug(lcShell, "popover first frame"); });
+
     StatusIcon statusIcon(shell);
     icon = &statusIcon;
+    RunNotifier notifier(shell, statusIcon.trayIcon());
     shell.launch(request);
     statusIcon.watchForTrayHost(trayHostWaitMs);
 

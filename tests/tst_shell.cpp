@@ -5,6 +5,7 @@
 #include "shell/AppShell.h"
 #include "shell/LaunchRequest.h"
 #include "shell/PopoverPlacement.h"
+#include "shell/RunNotifier.h"
 #include "shell/StatusText.h"
 
 #include <QSignalSpy>
@@ -312,6 +313,15 @@ private Q_SLOTS:
         QCOMPARE(statusText(true, u"Uploading 1 of 2…"_s, 0.427), u"Uploading 1 of 2… 42%"_s);
         QCOMPARE(statusText(true, u"Preparing upload…"_s, 0), u"Preparing upload… 0%"_s);
         QCOMPARE(statusText(true, QString(), 1.5), u"Uploading… 100%"_s);
+    }
+
+    void runEndNotices() {
+        const QString done = u"2 links copied. Ready to share."_s;
+        QCOMPARE(runEndNotice(false, done, QString()), std::optional<QString>(done));
+        QCOMPARE(runEndNotice(false, u"Upload cancelled."_s, u"Server error"_s),
+                 std::optional<QString>(u"Server error"_s));
+        QCOMPARE(runEndNotice(true, done, QString()), std::nullopt);
+        QCOMPARE(runEndNotice(false, QString(), QString()), std::nullopt);
     }
 
     void popoverPlacement() {
