@@ -23,6 +23,7 @@ Q_IMPORT_QML_PLUGIN(ParvelPlugin)
 #include <QQmlEngine>
 #include <QQuickView>
 #include <QQuickWindow>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -124,6 +125,7 @@ int runApplication(int& argc, char** argv) {
     RunNotifier notifier(shell, statusIcon.trayIcon());
     shell.launch(request);
     statusIcon.watchForTrayHost(trayHostWaitMs);
+    QTimer::singleShot(0, popover, &PopoverWindow::prepare);
 
     const int status = QApplication::exec();
     // Windows go before the engine and the model they show.

@@ -29,13 +29,13 @@ PopoverWindow::PopoverWindow(QQmlEngine& engine, ParvelModel& model,
                              std::function<QRect()> iconGeometry,
                              std::function<bool()> motionAllowed, QObject* parent)
     : QObject(parent), m_window(new QQuickView(&engine, nullptr)),
-      m_iconGeometry(std::move(iconGeometry)), m_motionAllowed(std::move(motionAllowed)) {
+      m_iconGeometry(std::move(iconGeometry)), m_motionAllowed(std::move(motionAllowed)),
+      m_model(model) {
     m_window->setFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
     m_window->setTitle(QStringLiteral("Parvel"));
     m_window->resize(popoverSize);
     m_window->setMinimumSize(popoverSize);
     m_window->setMaximumSize(popoverSize);
-    hostView(*m_window, QStringLiteral("MainView"), model, false);
 
     m_fade = new QPropertyAnimation(m_window, "opacity", this);
     m_fade->setDuration(fadeMs);
@@ -66,7 +66,15 @@ bool PopoverWindow::isShown() const {
     return m_shown;
 }
 
+void PopoverWindow::prepare() {
+    if (m_prepared)
+        return;
+    m_prepared = true;
+    hostView(*m_window, QStringLiteral("MainView"), m_model, m_dark);
+}
+
 void PopoverWindow::show() {
+    prepare();
     const QRect icon = m_iconGeometry ? m_iconGeometry() : QRect();
     QScreen* screen = screenAt(icon);
     if (screen) {

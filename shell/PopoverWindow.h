@@ -31,6 +31,9 @@ public:
     void close() override;
     bool closedByFocusLossJustNow() const override;
 
+    // Builds the view; done by the first show() when not called before.
+    // Kept out of the constructor so that the icon is up before QML loads.
+    void prepare();
     void setDark(bool dark);
     QQuickView& window() const { return *m_window; }
 
@@ -45,6 +48,9 @@ private:
     QPropertyAnimation* m_fade;
     std::function<QRect()> m_iconGeometry;
     std::function<bool()> m_motionAllowed;
+    ParvelModel& m_model;
+    bool m_prepared = false;
+    bool m_dark = false;
     bool m_shown = false;
     bool m_awaitingFrame = false;
     QElapsedTimer m_focusLossClose;
