@@ -1,7 +1,7 @@
 #include "app/ImportMode.h"
 
 #include "app/OutputStreams.h"
-#include "net/Keychain.h"
+#include "platform/Keychain.h"
 #include "platform/WholeFile.h"
 
 #include <QFile>

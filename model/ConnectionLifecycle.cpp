@@ -51,19 +51,31 @@ QString baseAddress(const QString& typed) {
 
 } // namespace
 
-QCoro::Task<> ParvelModel::readStoredConnection(std::shared_ptr<TaskHandle> handle) {
+QCoro::Task<> ParvelModel::readStoredConnection(QPointer<TaskHandle> handle) {
     QPointer<ParvelModel> self(this);
     const StoredConnection stored = co_await loadInBackground(m_services.store);
-    if (self) {
-        setConnection(stored);
-        setIsLoadingConnection(false);
-        if (!stored && openSettings)
-            openSettings();
-    }
-    handle->markFinished();
+    // The handle is the model's child: both are gone, or both are here.
+    if (!self)
+        co_return;
+    setConnection(stored);
+    setIsLoadingConnection(false);
+    if (!stored)
+        showSettings();
+    if (handle)
+        handle->markFinished();
 }
 
-QCoro::Task<> ParvelModel::connect() {
+TaskHandle* ParvelModel::connect() {
+    TaskHandle* handle = newTask();
+    return track(handle, runConnect(handle->token()));
+}
+
+TaskHandle* ParvelModel::refresh() {
+    TaskHandle* handle = newTask();
+    return track(handle, runRefresh(handle->token()));
+}
+
+QCoro::Task<> ParvelModel::runConnect(std::stop_token stop) {
     if (m_connecting)
         co_return;
     setConnecting(true);
@@ -71,11 +83,12 @@ QCoro::Task<> ParvelModel::connect() {
 
     QPointer<ParvelModel> self(this);
     const API api(Connection{baseAddress(m_serverURL), QString()});
-    auto answer = co_await Endpoints::connect(api, m_connectionCode, m_deviceName);
+    auto answer = co_await Endpoints::connect(api, m_connectionCode, m_deviceName, stop);
     if (!self)
         co_return;
     if (!answer) {
-        handleError(answer.error());
+        if (!stop.stop_requested())
+            handleError(answer.error());
         setConnecting(false);
         co_return;
     }
@@ -93,16 +106,16 @@ QCoro::Task<> ParvelModel::connect() {
     setConnection(connection);
     setConnectionCode({});
 
-    co_await refresh();
+    co_await runRefresh(stop);
     if (!self)
         co_return;
     setConnecting(false);
 }
 
-QCoro::Task<> ParvelModel::refresh() {
+QCoro::Task<> ParvelModel::runRefresh(std::stop_token stop) {
     QPointer<ParvelModel> self(this);
     // A refresh asked for at launch must see the stored connection.
-    if (const auto reading = m_connectionTask) {
+    if (const QPointer<TaskHandle> reading = m_connectionTask; reading && !reading->isFinished()) {
         co_await reading->wait();
         if (!self)
             co_return;
@@ -114,22 +127,26 @@ QCoro::Task<> ParvelModel::refresh() {
         co_return;
     setIsRefreshing(true);
 
+    // Both requests go with the connection read above, even when the
+    // published one changes meanwhile.
     const API api(*connection);
-    auto me = co_await Endpoints::me(api);
+    auto me = co_await Endpoints::me(api, stop);
     if (!self)
         co_return;
     if (!me) {
-        handleError(me.error());
+        if (!stop.stop_requested())
+            handleError(me.error());
         setIsRefreshing(false);
         co_return;
     }
     setCurrentDeviceID(me->device.id);
 
-    auto list = co_await Endpoints::files(api);
+    auto list = co_await Endpoints::files(api, stop);
     if (!self)
         co_return;
     if (!list) {
-        handleError(list.error());
+        if (!stop.stop_requested())
+            handleError(list.error());
         setIsRefreshing(false);
         co_return;
     }

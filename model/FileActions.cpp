@@ -1,8 +1,7 @@
 #include "model/ParvelModel.h"
+#include "model/ServerCall.h"
 
 #include "net/Endpoints.h"
-
-#include <QPointer>
 
 using namespace Qt::StringLiterals;
 
@@ -26,21 +25,30 @@ void ParvelModel::openLink(const SharedFile& file) {
         m_services.browser->open(url);
 }
 
-QCoro::Task<> ParvelModel::deleteFile(SharedFile file) {
-    const auto api = this->api();
-    if (!api)
+TaskHandle* ParvelModel::deleteFile(const SharedFile& file) {
+    TaskHandle* handle = newTask();
+    return track(handle, runDelete(file, handle->token()));
+}
+
+TaskHandle* ParvelModel::changePassword(const SharedFile& file, const QVariant& password) {
+    TaskHandle* handle = newTask();
+    // QML's null and undefined both mean "no password".
+    std::optional<QString> text;
+    if (!password.isNull())
+        text = password.toString();
+    return track(handle, runChangePassword(file, std::move(text), handle->token()));
+}
+
+QCoro::Task<> ParvelModel::runDelete(SharedFile file, std::stop_token stop) {
+    auto call = serverCall<void>(this, stop, [id = file.id](const API& api, std::stop_token stop) {
+        return Endpoints::deleteFile(api, id, stop);
+    });
+    const ServerAnswer<void> deleted = co_await std::move(call);
+    if (!deleted)
         co_return;
-    QPointer<ParvelModel> self(this);
-    auto deleted = co_await Endpoints::deleteFile(*api, file.id);
-    if (!self)
-        co_return;
-    if (!deleted) {
-        handleError(deleted.error());
-        co_return;
-    }
     // The list may have changed while the request was out: look the file up
     // as it stands now, and drop every copy of it.
-    QList<SharedFile> remaining = m_files;
+    QList<SharedFile> remaining = files();
     remaining.removeIf([&](const SharedFile& entry) { return entry.id == file.id; });
     assignFiles(std::move(remaining));
     saveIndex();
@@ -48,23 +56,20 @@ QCoro::Task<> ParvelModel::deleteFile(SharedFile file) {
     setMessage(u"File deleted. Its link is no longer available."_s);
 }
 
-QCoro::Task<> ParvelModel::changePassword(SharedFile file, std::optional<QString> password) {
-    const auto api = this->api();
-    if (!api)
+QCoro::Task<> ParvelModel::runChangePassword(SharedFile file, std::optional<QString> password,
+                                             std::stop_token stop) {
+    auto call = serverCall<FileResult>(
+        this, stop, [id = file.id, password](const API& api, std::stop_token stop) {
+            return Endpoints::changeAccess(api, id, password, stop);
+        });
+    const ServerAnswer<FileResult> changed = co_await std::move(call);
+    if (!changed)
         co_return;
-    QPointer<ParvelModel> self(this);
-    auto changed = co_await Endpoints::changeAccess(*api, file.id, std::move(password));
-    if (!self)
-        co_return;
-    if (!changed) {
-        handleError(changed.error());
-        co_return;
-    }
-    const auto found = std::find_if(m_files.cbegin(), m_files.cend(),
+    QList<SharedFile> updated = files();
+    const auto found = std::find_if(updated.begin(), updated.end(),
                                     [&](const SharedFile& entry) { return entry.id == file.id; });
-    if (found != m_files.cend()) {
-        QList<SharedFile> updated = m_files;
-        updated[found - m_files.cbegin()] = changed->file;
+    if (found != updated.end()) {
+        *found = changed->file;
         assignFiles(std::move(updated));
     }
     // Saved also when the file has left the list meanwhile: the index then

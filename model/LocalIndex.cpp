@@ -1,8 +1,9 @@
 #include "model/LocalIndex.h"
 
+#include "platform/Paths.h"
+
 #include <QDir>
 #include <QSaveFile>
-#include <QStandardPaths>
 
 using namespace Qt::StringLiterals;
 
@@ -19,12 +20,8 @@ QString path(const QString& applicationDataDir) {
     return applicationDataDir + u'/' + folderName + u'/' + fileName;
 }
 
-QString userApplicationDataDir() {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-}
-
 QString userPath() {
-    return path(userApplicationDataDir());
+    return path(Paths::applicationDataDir());
 }
 
 bool write(const QString& applicationDataDir, const QList<SharedFile>& files) {

@@ -13,10 +13,7 @@ namespace LocalIndex {
 // DIR/Parvel/files.json; empty when `applicationDataDir` is empty.
 QString path(const QString& applicationDataDir);
 
-// The folder this user's index lives in (~/.local/share); empty when unknown.
-QString userApplicationDataDir();
-
-// path(userApplicationDataDir()).
+// path(Paths::applicationDataDir()): the index of this user.
 QString userPath();
 
 // Replaces the index under `applicationDataDir` with `files`, atomically and

@@ -2,6 +2,8 @@
 
 #include "model/LocalIndex.h"
 
+#include <QPointer>
+
 #include <QTextBoundaryFinder>
 
 using namespace Qt::StringLiterals;
@@ -41,11 +43,12 @@ QString lastPathComponent(const QUrl& url) {
 } // namespace
 
 ParvelModel::ParvelModel(bool loadConnection, Services services, QObject* parent)
-    : QObject(parent), m_services(std::move(services)) {
+    : QObject(parent), m_services(std::move(services)), m_files(new SharedFileListModel(this)),
+      m_devices(new DeviceListModel(this)) {
     m_deviceName = m_services.computerName.isEmpty() ? u"My Mac"_s : m_services.computerName;
     m_serverURL = initialServerURL(m_services.serverURLSetting);
     if (loadConnection) {
-        m_connectionTask = std::make_shared<TaskHandle>();
+        m_connectionTask = new TaskHandle(this);
         readStoredConnection(m_connectionTask);
     } else {
         m_isLoadingConnection = false;
@@ -54,135 +57,142 @@ ParvelModel::ParvelModel(bool loadConnection, Services services, QObject* parent
 
 ParvelModel::~ParvelModel() = default;
 
-// --- setters: each one notifies, also when the value is unchanged ------------
+// --- setters: each one notifies, also when the value is unchanged (publish) ---
 
 void ParvelModel::setConnection(std::optional<Connection> value) {
-    m_connection = std::move(value);
-    Q_EMIT connectionChanged();
+    publish(m_connection, std::move(value), &ParvelModel::connectionChanged);
 }
 
 void ParvelModel::setIsLoadingConnection(bool value) {
-    m_isLoadingConnection = value;
-    Q_EMIT isLoadingConnectionChanged();
+    publish(m_isLoadingConnection, value, &ParvelModel::isLoadingConnectionChanged);
 }
 
 void ParvelModel::assignFiles(QList<SharedFile> value) {
-    m_files = std::move(value);
+    m_files->assign(std::move(value)); // resets the list model, also when equal
     Q_EMIT filesChanged();
 }
 
 void ParvelModel::setSelected(QList<QUrl> value) {
-    m_selected = std::move(value);
-    Q_EMIT selectedChanged();
-    Q_EMIT canUploadChanged();
+    publish(m_selected, std::move(value), &ParvelModel::selectedChanged,
+            &ParvelModel::canUploadChanged);
 }
 
 void ParvelModel::setSelectedBytes(std::optional<qint64> value) {
-    m_selectedBytes = value;
-    Q_EMIT selectedBytesChanged();
+    publish(m_selectedBytes, value, &ParvelModel::selectedBytesChanged);
 }
 
 void ParvelModel::setUsePassword(bool value) {
-    m_usePassword = value;
-    Q_EMIT usePasswordChanged();
-    Q_EMIT canUploadChanged();
+    publish(m_usePassword, value, &ParvelModel::usePasswordChanged, &ParvelModel::canUploadChanged);
 }
 
 void ParvelModel::setPassword(QString value) {
-    m_password = std::move(value);
-    Q_EMIT passwordChanged();
-    Q_EMIT canUploadChanged();
+    publish(m_password, std::move(value), &ParvelModel::passwordChanged,
+            &ParvelModel::canUploadChanged);
 }
 
 void ParvelModel::setProgress(double value) {
-    m_progress = value;
-    Q_EMIT progressChanged();
+    publish(m_progress, value, &ParvelModel::progressChanged);
 }
 
 void ParvelModel::setIsUploading(bool value) {
-    m_isUploading = value;
-    Q_EMIT isUploadingChanged();
-    Q_EMIT canUploadChanged();
+    publish(m_isUploading, value, &ParvelModel::isUploadingChanged, &ParvelModel::canUploadChanged);
 }
 
 void ParvelModel::setIsRefreshing(bool value) {
-    m_isRefreshing = value;
-    Q_EMIT isRefreshingChanged();
+    publish(m_isRefreshing, value, &ParvelModel::isRefreshingChanged);
 }
 
 void ParvelModel::setMessage(QString value) {
-    m_message = std::move(value);
-    Q_EMIT messageChanged();
+    publish(m_message, std::move(value), &ParvelModel::messageChanged);
 }
 
 void ParvelModel::setError(QString value) {
-    m_error = std::move(value);
-    Q_EMIT errorChanged();
+    publish(m_error, std::move(value), &ParvelModel::errorChanged);
 }
 
 void ParvelModel::setPairing(std::optional<Pairing> value) {
-    m_pairing = std::move(value);
-    Q_EMIT pairingChanged();
+    publish(m_pairing, std::move(value), &ParvelModel::pairingChanged);
 }
 
 void ParvelModel::setDevices(QList<Device> value) {
-    m_devices = std::move(value);
+    m_devices->assign(std::move(value)); // resets the list model, also when equal
     Q_EMIT devicesChanged();
 }
 
 void ParvelModel::setCurrentDeviceID(QString value) {
-    m_currentDeviceID = std::move(value);
-    Q_EMIT currentDeviceIDChanged();
+    publish(m_currentDeviceID, std::move(value), &ParvelModel::currentDeviceIDChanged);
 }
 
 void ParvelModel::setDeviceName(QString value) {
-    m_deviceName = std::move(value);
-    Q_EMIT deviceNameChanged();
+    publish(m_deviceName, std::move(value), &ParvelModel::deviceNameChanged);
 }
 
 void ParvelModel::setServerURL(QString value) {
-    m_serverURL = std::move(value);
-    Q_EMIT serverURLChanged();
+    publish(m_serverURL, std::move(value), &ParvelModel::serverURLChanged);
 }
 
 void ParvelModel::setConnectionCode(QString value) {
-    m_connectionCode = std::move(value);
-    Q_EMIT connectionCodeChanged();
+    publish(m_connectionCode, std::move(value), &ParvelModel::connectionCodeChanged);
 }
 
 void ParvelModel::setConnecting(bool value) {
-    m_connecting = value;
-    Q_EMIT connectingChanged();
+    publish(m_connecting, value, &ParvelModel::connectingChanged);
 }
 
 // --- values for QML ------------------------------------------------------------
 
-QVariant ParvelModel::connectionValue() const {
-    return m_connection ? QVariant::fromValue(*m_connection) : QVariant();
+namespace {
+
+// QML's null for "none" (an invalid QVariant would read as undefined).
+template <class T> QVariant nullable(const std::optional<T>& value) {
+    return value ? QVariant::fromValue(*value) : QVariant::fromValue(nullptr);
 }
 
-QVariantList ParvelModel::filesValue() const {
-    QVariantList list;
-    list.reserve(m_files.size());
-    for (const auto& file : m_files)
-        list.append(QVariant::fromValue(file));
-    return list;
+} // namespace
+
+QVariant ParvelModel::connectionValue() const {
+    return nullable(m_connection);
 }
 
 QVariant ParvelModel::selectedBytesValue() const {
-    return m_selectedBytes ? QVariant::fromValue(*m_selectedBytes) : QVariant();
+    return nullable(m_selectedBytes);
 }
 
 QVariant ParvelModel::pairingValue() const {
-    return m_pairing ? QVariant::fromValue(*m_pairing) : QVariant();
+    return nullable(m_pairing);
 }
 
-QVariantList ParvelModel::devicesValue() const {
-    QVariantList list;
-    list.reserve(m_devices.size());
-    for (const auto& device : m_devices)
-        list.append(QVariant::fromValue(device));
-    return list;
+// --- task handles ------------------------------------------------------------------
+
+namespace {
+
+// Marks the handle finished once `work` has ended, then lets it go. A handle
+// that went with the model is left alone (its destructor resumed waiters).
+QCoro::Task<> finishWhenDone(QPointer<TaskHandle> handle, QCoro::Task<> work) {
+    co_await std::move(work);
+    if (!handle)
+        co_return;
+    handle->markFinished();
+    if (handle)
+        handle->deleteLater();
+}
+
+} // namespace
+
+TaskHandle* ParvelModel::newTask() {
+    return new TaskHandle(this);
+}
+
+TaskHandle* ParvelModel::track(TaskHandle* handle, QCoro::Task<> work) {
+    // Runs on by itself; callers follow it through the handle.
+    auto finishing = finishWhenDone(handle, std::move(work));
+    Q_UNUSED(finishing);
+    return handle;
+}
+
+void ParvelModel::showSettings() {
+    if (openSettings)
+        openSettings();
 }
 
 // --- derived ---------------------------------------------------------------------
@@ -225,5 +235,5 @@ std::optional<Animation> ParvelModel::motion() const {
 
 void ParvelModel::saveIndex() {
     // A failed write is repaired by the next one; nothing to tell the user.
-    (void)LocalIndex::write(m_services.applicationSupportDir, m_files);
+    (void)LocalIndex::write(m_services.applicationSupportDir, files());
 }

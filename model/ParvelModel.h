@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/Animation.h"
+#include "model/ListModels.h"
 #include "model/TaskHandle.h"
 #include "net/API.h"
 #include "net/Records.h"
@@ -8,23 +9,34 @@
 
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QUrl>
 #include <QVariant>
 
 #include <functional>
-#include <memory>
 #include <optional>
+#include <stop_token>
 
 // The one application model: every piece of state the views show and every
-// user action. Lives on the main thread. Every published property notifies
-// on every assignment, also when the value does not change, so a view that
-// reads it is rebuilt.
+// user action. Lives on the main thread.
+//
+// Asynchronous actions (connect, refresh, deleteFile, changePassword,
+// createPairing, loadDevices, revoke) start at once and return a TaskHandle.
+// The handle is a child of the model: it finishes exactly once, then deletes
+// itself on a later turn of the event loop, and goes with the model when the
+// model is destroyed first. Use it right away, never keep it:
+//   C++:  co_await model.refresh()->wait();
+//   QML:  const task = model.refresh()
+//         if (task.isFinished) done(); else task.finished.connect(done)
+// uploadTask() follows the same rule (null between runs); connectionTask()
+// is the one handle kept for the model's whole life.
 class ParvelModel : public QObject {
     Q_OBJECT
-    // Published properties, as QML sees them.
+    // Published properties, as QML sees them. `connection`, `pairing` and
+    // `selectedBytes` are null when there is none.
     Q_PROPERTY(QVariant connection READ connectionValue NOTIFY connectionChanged)
     Q_PROPERTY(bool isLoadingConnection READ isLoadingConnection NOTIFY isLoadingConnectionChanged)
-    Q_PROPERTY(QVariantList files READ filesValue NOTIFY filesChanged)
+    Q_PROPERTY(SharedFileListModel* files READ fileList NOTIFY filesChanged)
     Q_PROPERTY(QList<QUrl> selected READ selected NOTIFY selectedChanged)
     Q_PROPERTY(QVariant selectedBytes READ selectedBytesValue NOTIFY selectedBytesChanged)
     Q_PROPERTY(bool usePassword READ usePassword WRITE setUsePassword NOTIFY usePasswordChanged)
@@ -35,7 +47,7 @@ class ParvelModel : public QObject {
     Q_PROPERTY(QString message READ message NOTIFY messageChanged)
     Q_PROPERTY(QString error READ error NOTIFY errorChanged)
     Q_PROPERTY(QVariant pairing READ pairingValue NOTIFY pairingChanged)
-    Q_PROPERTY(QVariantList devices READ devicesValue NOTIFY devicesChanged)
+    Q_PROPERTY(DeviceListModel* devices READ deviceList NOTIFY devicesChanged)
     Q_PROPERTY(QString currentDeviceID READ currentDeviceID NOTIFY currentDeviceIDChanged)
     Q_PROPERTY(QString deviceName READ deviceName WRITE setDeviceName NOTIFY deviceNameChanged)
     Q_PROPERTY(QString serverURL READ serverURL WRITE setServerURL NOTIFY serverURLChanged)
@@ -58,8 +70,9 @@ public:
     void setConnection(std::optional<Connection> value);
     bool isLoadingConnection() const { return m_isLoadingConnection; }
     void setIsLoadingConnection(bool value);
-    const QList<SharedFile>& files() const { return m_files; }
+    const QList<SharedFile>& files() const { return m_files->items(); }
     void assignFiles(QList<SharedFile> value); // the list itself, not the selection
+    SharedFileListModel* fileList() const { return m_files; }
     const QList<QUrl>& selected() const { return m_selected; }
     void setSelected(QList<QUrl> value);
     std::optional<qint64> selectedBytes() const { return m_selectedBytes; }
@@ -77,11 +90,13 @@ public:
     QString message() const { return m_message; }
     void setMessage(QString value);
     QString error() const { return m_error; }
-    void setError(QString value);
+    // Also QML's only way to write the error (the login-item switch).
+    Q_INVOKABLE void setError(QString value);
     const std::optional<Pairing>& pairing() const { return m_pairing; }
     void setPairing(std::optional<Pairing> value);
-    const QList<Device>& devices() const { return m_devices; }
+    const QList<Device>& devices() const { return m_devices->items(); }
     void setDevices(QList<Device> value);
+    DeviceListModel* deviceList() const { return m_devices; }
     QString currentDeviceID() const { return m_currentDeviceID; }
     void setCurrentDeviceID(QString value);
     QString deviceName() const { return m_deviceName; }
@@ -94,10 +109,12 @@ public:
     void setConnecting(bool value);
 
     // --- not published ----------------------------------------------------
-    // The running upload run; none between runs.
-    std::shared_ptr<TaskHandle> uploadTask() const { return m_uploadTask; }
-    // The stored-connection read started by the constructor; never reset.
-    std::shared_ptr<TaskHandle> connectionTask() const { return m_connectionTask; }
+    // The running upload run; null between runs.
+    TaskHandle* uploadTask() const { return m_uploadTask; }
+    // The stored-connection read started by the constructor; null when the
+    // model was made without one. Lives as long as the model.
+    TaskHandle* connectionTask() const { return m_connectionTask; }
+    // Hooks of the shell.
     std::function<void()> openSettings;
     std::function<void(bool adding)> presentFilePicker;
 
@@ -110,27 +127,34 @@ public:
     std::optional<Animation> motion() const;
 
     // --- connection lifecycle ----------------------------------------------
-    QCoro::Task<> connect();
-    QCoro::Task<> refresh();
+    Q_INVOKABLE TaskHandle* connect();
+    Q_INVOKABLE TaskHandle* refresh();
     void disconnect();
     void handleError(const Error& error);
+    // Opens the settings window through the shell's hook, when installed.
+    Q_INVOKABLE void showSettings();
 
     // --- selection and upload ----------------------------------------------
     Q_INVOKABLE void selectFiles(bool adding);
     Q_INVOKABLE void setFiles(const QList<QUrl>& urls, bool appending);
+    // Starts the run and returns; its work begins on the next turn of the
+    // event loop, so "Preparing upload…" is what views see first.
     Q_INVOKABLE void upload();
+    Q_INVOKABLE void cancelUpload();
 
     // --- shared-file actions -----------------------------------------------
-    void copy(const QString& text);
-    void copyLink(const SharedFile& file, bool feedback = true);
-    void openLink(const SharedFile& file);
-    QCoro::Task<> deleteFile(SharedFile file);
-    QCoro::Task<> changePassword(SharedFile file, std::optional<QString> password);
+    Q_INVOKABLE void copy(const QString& text);
+    Q_INVOKABLE void copyLink(const SharedFile& file, bool feedback = true);
+    Q_INVOKABLE void openLink(const SharedFile& file);
+    Q_INVOKABLE TaskHandle* deleteFile(const SharedFile& file);
+    // `password`: a string protects the file with it; null (or nothing)
+    // removes the protection.
+    Q_INVOKABLE TaskHandle* changePassword(const SharedFile& file, const QVariant& password);
 
     // --- connected computers -------------------------------------------------
-    QCoro::Task<> createPairing();
-    QCoro::Task<> loadDevices();
-    QCoro::Task<> revoke(Device device);
+    Q_INVOKABLE TaskHandle* createPairing();
+    Q_INVOKABLE TaskHandle* loadDevices();
+    Q_INVOKABLE TaskHandle* revoke(const Device& device);
 
     const Services& services() const { return m_services; }
 
@@ -157,15 +181,33 @@ Q_SIGNALS:
     void canUploadChanged();
 
 private:
+    // Stores `value` and notifies, also when it equals what was there: views
+    // re-read on every assignment (feedback shown again, a list rebuilt), so
+    // an unchanged value must reach them too.
+    template <class T, class... Notify> void publish(T& field, T value, Notify... notify) {
+        field = std::move(value);
+        (Q_EMIT(this->*notify)(), ...);
+    }
+
     QVariant connectionValue() const;
-    QVariantList filesValue() const;
     QVariant selectedBytesValue() const;
     QVariant pairingValue() const;
-    QVariantList devicesValue() const;
 
-    QCoro::Task<> readStoredConnection(std::shared_ptr<TaskHandle> handle);
-    QCoro::Task<> runUpload(std::shared_ptr<TaskHandle> handle, QList<QUrl> files,
-                            Connection connection, std::optional<QString> password);
+    // A handle for an action, and the action's work started under it.
+    TaskHandle* newTask();
+    TaskHandle* track(TaskHandle* handle, QCoro::Task<> work);
+
+    QCoro::Task<> readStoredConnection(QPointer<TaskHandle> handle);
+    QCoro::Task<> runConnect(std::stop_token stop);
+    QCoro::Task<> runRefresh(std::stop_token stop);
+    QCoro::Task<> runDelete(SharedFile file, std::stop_token stop);
+    QCoro::Task<> runChangePassword(SharedFile file, std::optional<QString> password,
+                                    std::stop_token stop);
+    QCoro::Task<> runCreatePairing(std::stop_token stop);
+    QCoro::Task<> runLoadDevices(std::stop_token stop);
+    QCoro::Task<> runRevoke(Device device, std::stop_token stop);
+    QCoro::Task<> runUpload(QPointer<TaskHandle> handle, QList<QUrl> files, Connection connection,
+                            std::optional<QString> password);
     // Writes `files` to the local index; every failure is swallowed.
     void saveIndex();
 
@@ -173,7 +215,7 @@ private:
 
     std::optional<Connection> m_connection;
     bool m_isLoadingConnection = true;
-    QList<SharedFile> m_files;
+    SharedFileListModel* m_files;
     QList<QUrl> m_selected;
     std::optional<qint64> m_selectedBytes;
     bool m_usePassword = false;
@@ -184,13 +226,13 @@ private:
     QString m_message;
     QString m_error;
     std::optional<Pairing> m_pairing;
-    QList<Device> m_devices;
+    DeviceListModel* m_devices;
     QString m_currentDeviceID;
     QString m_deviceName;
     QString m_serverURL;
     QString m_connectionCode;
     bool m_connecting = false;
 
-    std::shared_ptr<TaskHandle> m_uploadTask;
-    std::shared_ptr<TaskHandle> m_connectionTask;
+    QPointer<TaskHandle> m_uploadTask;
+    QPointer<TaskHandle> m_connectionTask;
 };

@@ -13,6 +13,8 @@
 #include <QPointer>
 #include <QSet>
 
+#include <QCoro/QCoroTimer>
+
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -183,37 +185,41 @@ void ParvelModel::upload() {
     setMessage(QStringLiteral("Preparing upload…"));
     setProgress(0);
 
-    // The handle is published before the run starts: the run may end before
-    // its first wait (a file over the limit) and then clears it itself.
-    auto handle = std::make_shared<TaskHandle>();
-    m_uploadTask = handle;
-    // The run keeps going on its own; the handle is how callers follow it.
-    auto run =
-        runUpload(handle, std::move(files), std::move(runConnection), std::move(runPassword));
-    Q_UNUSED(run);
+    m_uploadTask = newTask();
+    track(m_uploadTask, runUpload(m_uploadTask, std::move(files), std::move(runConnection),
+                                  std::move(runPassword)));
 }
 
-QCoro::Task<> ParvelModel::runUpload(std::shared_ptr<TaskHandle> handle, QList<QUrl> files,
+void ParvelModel::cancelUpload() {
+    if (m_uploadTask)
+        m_uploadTask->cancel();
+}
+
+QCoro::Task<> ParvelModel::runUpload(QPointer<TaskHandle> handle, QList<QUrl> files,
                                      Connection connection, std::optional<QString> password) {
     const QPointer<ParvelModel> self(this);
-    const API api(std::move(connection));
     const std::stop_token stop = handle->token();
+    // Nothing of the run happens inside upload(): its caller and the views
+    // first get to see "Preparing upload…".
+    co_await QCoro::sleepFor(std::chrono::milliseconds(0));
+    if (!self)
+        co_return; // the handle went with the model
+
+    const API api(std::move(connection));
     const int count = static_cast<int>(files.size());
     QStringList links;
     std::optional<Error> failure;
 
     for (int i = 0; i < count; ++i) {
         Result<SharedFile> done = co_await uploadOne(self, api, files[i], i, count, password, stop);
-        if (!self) {
-            handle->markFinished();
+        if (!self)
             co_return;
-        }
         if (!done) {
             failure = std::move(done.error());
             break;
         }
         links.append(done->url);
-        QList<SharedFile> updated = m_files;
+        QList<SharedFile> updated = this->files();
         updated.prepend(std::move(*done));
         assignFiles(std::move(updated));
         saveIndex();
@@ -242,9 +248,8 @@ QCoro::Task<> ParvelModel::runUpload(std::shared_ptr<TaskHandle> handle, QList<Q
 
     setIsUploading(false);
     setProgress(0);
+    // The handle finishes right after this (see track): whoever waits on it
+    // finds the run's final state.
     if (m_uploadTask == handle)
-        m_uploadTask.reset();
-    // Last: whoever waits on the handle resumes right here and must find the
-    // run's final state.
-    handle->markFinished();
+        m_uploadTask = nullptr;
 }

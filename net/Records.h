@@ -6,6 +6,7 @@
 #include <QList>
 #include <QMetaType>
 #include <QString>
+#include <QVariant>
 
 #include <expected>
 #include <optional>
@@ -39,13 +40,16 @@ struct Device {
     Q_GADGET
     Q_PROPERTY(QString id MEMBER id CONSTANT)
     Q_PROPERTY(QString name MEMBER name CONSTANT)
-    Q_PROPERTY(QString createdAt READ createdAtText CONSTANT)
+    // null when the server sent none
+    Q_PROPERTY(QVariant createdAt READ createdAtValue CONSTANT)
 public:
     QString id;
     QString name;
     std::optional<QString> createdAt;
 
-    QString createdAtText() const { return createdAt.value_or(QString()); }
+    QVariant createdAtValue() const {
+        return createdAt ? QVariant(*createdAt) : QVariant::fromValue(nullptr);
+    }
 };
 
 struct Me {

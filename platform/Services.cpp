@@ -1,11 +1,11 @@
 #include "platform/Services.h"
 
-#include "model/LocalIndex.h"
 #include "platform/BuildInfo.h"
 #include "platform/ClipboardPasteboard.h"
 #include "platform/ComputerName.h"
 #include "platform/DesktopBrowser.h"
-#include "platform/KeychainStore.h"
+#include "platform/Keychain.h"
+#include "platform/Paths.h"
 #include "platform/PortalSettings.h"
 
 Services Services::system() {
@@ -16,6 +16,6 @@ Services Services::system() {
     services.desktop = std::make_shared<PortalSettings>();
     services.computerName = ComputerName::current();
     services.serverURLSetting = BuildInfo::serverURLSetting();
-    services.applicationSupportDir = LocalIndex::userApplicationDataDir();
+    services.applicationSupportDir = Paths::applicationDataDir();
     return services;
 }

@@ -4,22 +4,22 @@
 // CA trusted, private XDG folders, the real stores and clipboard; only the
 // browser is a recording stand-in (no desktop runs here).
 
+#include "Wait.h"
+
 #include "devserver/DevServer.h"
 #include "model/LocalIndex.h"
 #include "model/ParvelModel.h"
 #include "net/Endpoints.h"
-#include "net/FileCredentialStore.h"
-#include "net/Keychain.h"
 #include "platform/ClipboardPasteboard.h"
-#include "platform/KeychainStore.h"
+#include "platform/FileCredentialStore.h"
+#include "platform/Keychain.h"
 
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <QCoro/QCoroTask>
 
 #include <future>
 #include <memory>
@@ -73,6 +73,16 @@ public:
 private:
     FileCredentialStore m_files;
 };
+
+// Whether an action's handle finished within the limit.
+[[nodiscard]] inline bool finishes(TaskHandle* handle) {
+    if (!handle)
+        return false;
+    if (handle->isFinished())
+        return true;
+    QSignalSpy finished(handle, &TaskHandle::finished);
+    return finished.wait(int(waitLimit.count()));
+}
 
 inline QByteArray readAll(const QString& path) {
     QFile f(path);
@@ -169,15 +179,22 @@ public:
     SharedFile seed(const QString& name, qint64 size) {
         const QString path = writeFile(m_uploads.filePath(name), size);
         const API api(bootstrap());
-        auto ticket = QCoro::waitFor(Endpoints::createUpload(api, name, size, {}));
-        if (ticket && QCoro::waitFor(Endpoints::uploadBytes(ticket->uploadURL, path, size, {})))
-            if (auto done = QCoro::waitFor(Endpoints::complete(api, ticket->id)))
-                return done->file;
+        auto ticket = waitWithin(Endpoints::createUpload(api, name, size, {}));
+        if (ticket && *ticket) {
+            const QString upload = (*ticket)->uploadURL;
+            if (auto sent = waitWithin(Endpoints::uploadBytes(upload, path, size, {}));
+                sent && *sent)
+                if (auto done = waitWithin(Endpoints::complete(api, (*ticket)->id)); done && *done)
+                    return (*done)->file;
+        }
         qFatal("seeding %s failed", qPrintable(name));
     }
 
     QList<SharedFile> serverFiles() {
-        return QCoro::waitFor(Endpoints::files(API(bootstrap()))).value().files;
+        auto list = waitWithin(Endpoints::files(API(bootstrap())));
+        if (!list || !*list)
+            qFatal("listing the server's files failed");
+        return (*list)->files;
     }
 
     std::unique_ptr<devserver::Server> server;

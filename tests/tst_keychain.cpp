@@ -1,7 +1,7 @@
 #include "SecretServiceKit.h"
-#include "net/FileCredentialStore.h"
-#include "net/Keychain.h"
-#include "net/SecretServiceStore.h"
+#include "platform/FileCredentialStore.h"
+#include "platform/Keychain.h"
+#include "platform/SecretServiceStore.h"
 
 #include <QDir>
 #include <QFile>

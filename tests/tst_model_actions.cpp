@@ -6,11 +6,20 @@
 #include <QClipboard>
 #include <QDir>
 #include <QGuiApplication>
+#include <QQmlComponent>
+#include <QQmlEngine>
 #include <QSignalSpy>
 
 namespace {
-const QString deletedText = u"File deleted. Its link is no longer available."_s;
+
+// Follows a handle the way C++ callers do, and notes when the wait is over.
+QCoro::Task<> noteWhenDone(TaskHandle* handle, std::shared_ptr<bool> done) {
+    co_await handle->wait();
+    *done = true;
 }
+
+const QString deletedText = u"File deleted. Its link is no longer available."_s;
+} // namespace
 
 class ModelActionsTest : public QObject {
     Q_OBJECT
@@ -21,7 +30,8 @@ class ModelActionsTest : public QObject {
 
     std::unique_ptr<ModelRig> refreshedRig() {
         auto rig = m_server.connectedRig();
-        QCoro::waitFor(rig->model->refresh());
+        if (!finishes(rig->model->refresh()))
+            qFatal("the first refresh did not finish");
         return rig;
     }
 
@@ -68,7 +78,7 @@ private Q_SLOTS:
         // A file listed twice goes entirely; the others keep their order.
         model.assignFiles({a, b, a, c});
         model.setError(u"old"_s);
-        QCoro::waitFor(model.deleteFile(a));
+        QVERIFY(finishes(model.deleteFile(a)));
         QCOMPARE(model.files(), (QList<SharedFile>{b, c}));
         QCOMPARE(model.message(), deletedText);
         QCOMPARE(model.error(), QString());
@@ -78,7 +88,7 @@ private Q_SLOTS:
         // Confirmed for a file the list no longer has: the message still shows.
         model.assignFiles({b});
         model.setMessage({});
-        QCoro::waitFor(model.deleteFile(c));
+        QVERIFY(finishes(model.deleteFile(c)));
         QCOMPARE(model.files(), QList<SharedFile>{b});
         QCOMPARE(model.message(), deletedText);
         QCOMPARE(rig->index(), encode(model.files()));
@@ -86,7 +96,7 @@ private Q_SLOTS:
         // Refused: the error, nothing removed, the message left alone.
         model.setMessage(u"before"_s);
         server().injectFault("DELETE", "/api/files/*", Fault::withStatus(404, "not json"));
-        QCoro::waitFor(model.deleteFile(b));
+        QVERIFY(finishes(model.deleteFile(b)));
         QCOMPARE(model.error(), u"Could not delete this item."_s);
         QCOMPARE(model.files(), QList<SharedFile>{b});
         QCOMPARE(model.message(), u"before"_s);
@@ -100,7 +110,7 @@ private Q_SLOTS:
         model.assignFiles({first, target});
         const std::string path = "/api/files/" + target.id.toStdString();
 
-        QCoro::waitFor(model.changePassword(target, u"pa ss"_s));
+        QVERIFY(finishes(model.changePassword(target, u"pa ss"_s)));
         auto patches = m_server.requests("PATCH", path);
         QCOMPARE(patches.size(), size_t(1));
         QCOMPARE(patches.back().body, std::string(R"({"password":"pa ss"})"));
@@ -111,7 +121,7 @@ private Q_SLOTS:
         QCOMPARE(rig->index(), encode(model.files()));
 
         // None turns protection off: "password" is present and null.
-        QCoro::waitFor(model.changePassword(target, std::nullopt));
+        QVERIFY(finishes(model.changePassword(target, QVariant())));
         patches = m_server.requests("PATCH", path);
         QCOMPARE(patches.size(), size_t(2));
         QCOMPARE(patches.back().body, std::string(R"({"password":null})"));
@@ -121,7 +131,7 @@ private Q_SLOTS:
         model.assignFiles({first});
         writeFile(rig->indexPath(), 5);
         model.setMessage({});
-        QCoro::waitFor(model.changePassword(target, u"again"_s));
+        QVERIFY(finishes(model.changePassword(target, u"again"_s)));
         QCOMPARE(model.files(), QList<SharedFile>{first});
         QCOMPARE(model.message(), u"Access updated."_s);
         QCOMPARE(rig->index(), encode(model.files()));
@@ -129,7 +139,7 @@ private Q_SLOTS:
         // Refused: the server's text, the entry unchanged.
         model.assignFiles({first, target});
         server().injectFault("PATCH", path, Fault::withStatus(422, R"({"error":"Too short."})"));
-        QCoro::waitFor(model.changePassword(target, u"x"_s));
+        QVERIFY(finishes(model.changePassword(target, u"x"_s)));
         QCOMPARE(model.error(), u"Too short."_s);
         QCOMPARE(model.files(), (QList<SharedFile>{first, target}));
     }
@@ -137,20 +147,20 @@ private Q_SLOTS:
     void pairings() {
         auto rig = refreshedRig();
         ParvelModel& model = *rig->model;
-        QCoro::waitFor(model.createPairing());
+        QVERIFY(finishes(model.createPairing()));
         QCOMPARE(model.pairing().value_or(Pairing{}).serverURL, m_server.baseURL());
 
         // A null answer clears the code without an error.
         server().injectFault("POST", "/api/pairings", Fault::jsonNull());
-        QCoro::waitFor(model.createPairing());
+        QVERIFY(finishes(model.createPairing()));
         QVERIFY(!model.pairing());
         QCOMPARE(model.error(), QString());
 
         // A failure keeps the code that was there.
-        QCoro::waitFor(model.createPairing());
+        QVERIFY(finishes(model.createPairing()));
         const QString kept = model.pairing()->code;
         server().injectFault("POST", "/api/pairings", Fault::withStatus(503, {}));
-        QCoro::waitFor(model.createPairing());
+        QVERIFY(finishes(model.createPairing()));
         QCOMPARE(model.pairing()->code, kept);
         QCOMPARE(model.error(), u"The server returned 503. Please try again."_s);
     }
@@ -159,31 +169,31 @@ private Q_SLOTS:
         auto rig = refreshedRig();
         ParvelModel& model = *rig->model;
         const auto code = QString::fromStdString(server().newConnectionCode());
-        const ConnectionResult other =
-            QCoro::waitFor(
-                Endpoints::connect(API(Connection{m_server.baseURL(), {}}), code, u"Other Mac"_s))
-                .value();
+        const auto joined = waitWithin(
+            Endpoints::connect(API(Connection{m_server.baseURL(), {}}), code, u"Other Mac"_s));
+        QVERIFY(joined && *joined);
+        const ConnectionResult other = **joined;
         const auto ids = [&] {
             QStringList ids;
             for (const auto& d : model.devices())
                 ids.append(d.id);
             return ids;
         };
-        QCoro::waitFor(model.loadDevices());
+        QVERIFY(finishes(model.loadDevices()));
         QVERIFY(ids().contains(u"bootstrap"_s) && ids().contains(other.device.id));
 
         // A refused revoke keeps the list and asks for no new one.
         const QStringList before = ids();
         server().clearRequests();
         server().injectFault("DELETE", "/api/devices/*", Fault::withStatus(500, "boom"));
-        QCoro::waitFor(model.revoke(model.devices().back()));
+        QVERIFY(finishes(model.revoke(model.devices().back())));
         QCOMPARE(model.error(), u"Could not delete this item."_s);
         QCOMPARE(ids(), before);
         QCOMPARE(m_server.count("GET", "/api/devices"), size_t(0));
 
         // A revoke that works reloads the list from the server.
         model.setError({});
-        QCoro::waitFor(model.revoke(Device{other.device.id, {}, {}}));
+        QVERIFY(finishes(model.revoke(Device{other.device.id, {}, {}})));
         QCOMPARE(m_server.count("GET", "/api/devices"), size_t(1));
         QVERIFY(!ids().contains(other.device.id));
         QCOMPARE(model.error(), QString());
@@ -195,7 +205,7 @@ private Q_SLOTS:
         ParvelModel& model = *rig.model;
         model.setServerURL(m_server.baseURL());
         model.setConnectionCode(QString::fromStdString(server().newConnectionCode()));
-        QCoro::waitFor(model.connect());
+        QVERIFY(finishes(model.connect()));
         const QString self = model.currentDeviceID();
         QVERIFY(model.connection() && !self.isEmpty());
 
@@ -204,11 +214,58 @@ private Q_SLOTS:
         bool listAskedFirst = false;
         QObject::connect(&model, &ParvelModel::connectionChanged, &model,
                          [&] { listAskedFirst = m_server.count("GET", "/api/devices") > 0; });
-        QCoro::waitFor(model.revoke(Device{self, {}, {}}));
+        QVERIFY(finishes(model.revoke(Device{self, {}, {}})));
         QCOMPARE(m_server.count("DELETE", "/api/devices/" + self.toStdString()), size_t(1));
         QVERIFY(listAskedFirst);
         QVERIFY(!model.connection() && model.devices().isEmpty() && !KeychainStore().load());
         QCOMPARE(model.error(), disconnectedText);
+    }
+
+    void actionsFromQml() {
+        const SharedFile file = m_server.seed(u"from qml.txt"_s, 5);
+        auto rig = refreshedRig();
+        ParvelModel& model = *rig->model;
+        model.assignFiles({file});
+        QQmlEngine engine;
+        QQmlComponent component(&engine, QUrl::fromLocalFile(QStringLiteral(
+                                             PARVEL_SOURCE_DIR "/tests/ActionsFromQml.qml")));
+        QVERIFY2(component.isReady(), qPrintable(component.errorString()));
+        std::unique_ptr<QObject> view(
+            component.createWithInitialProperties({{u"model"_s, QVariant::fromValue(&model)}}));
+        QVERIFY2(view, qPrintable(component.errorString()));
+        QVERIFY(view->property("nullsForNone").toBool());
+        QCOMPARE(view->property("firstFile").toString(), file.name);
+
+        // A string protects the file; null lifts the protection. The list
+        // the view reads is already updated when `finished` arrives.
+        const std::string path = "/api/files/" + file.id.toStdString();
+        QMetaObject::invokeMethod(view.get(), "protect", Q_ARG(QVariant, u"se cret"_s));
+        QTRY_COMPARE_WITH_TIMEOUT(view->property("log").toStringList().size(), 1, 10000);
+        QMetaObject::invokeMethod(view.get(), "protect",
+                                  Q_ARG(QVariant, QVariant::fromValue(nullptr)));
+        QTRY_COMPARE_WITH_TIMEOUT(view->property("log").toStringList().size(), 2, 10000);
+        QCOMPARE(view->property("log").toStringList(),
+                 (QStringList{u"from qml.txt true true"_s, u"from qml.txt false true"_s}));
+        const auto patches = m_server.requests("PATCH", path);
+        QCOMPARE(patches.size(), size_t(2));
+        QCOMPARE(patches[0].body, std::string(R"({"password":"se cret"})"));
+        QCOMPARE(patches[1].body, std::string(R"({"password":null})"));
+    }
+
+    void modelGoneWhileRequestIsOut() {
+        // The model goes while the answer is on its way: whoever waits on the
+        // handle resumes at once, and the late answer touches nothing.
+        auto rig = refreshedRig();
+        server().injectFault("GET", "/api/devices", Fault::delayed(std::chrono::milliseconds(300)));
+        TaskHandle* handle = rig->model->loadDevices();
+        QPointer<TaskHandle> watched(handle);
+        auto done = std::make_shared<bool>(false);
+        auto waiting = noteWhenDone(handle, done);
+        QVERIFY(!*done);
+        rig->model.reset();
+        QVERIFY(*done && !watched);
+        QTRY_COMPARE_WITH_TIMEOUT(m_server.count("GET", "/api/devices"), size_t(1), 10000);
+        QTest::qWait(100); // the answer arrives and finds no model
     }
 
     void blockedIndexFolder() {
@@ -218,9 +275,9 @@ private Q_SLOTS:
         ModelRig rig;
         rig.model->setConnection(m_server.bootstrap());
         writeFile(rig.appData.filePath(u"Parvel"_s), 4, 'k');
-        QCoro::waitFor(rig.model->refresh());
+        QVERIFY(finishes(rig.model->refresh()));
         QCOMPARE(rig.model->files(), m_server.serverFiles());
-        QCoro::waitFor(rig.model->deleteFile(doomed));
+        QVERIFY(finishes(rig.model->deleteFile(doomed)));
         QCOMPARE(rig.model->message(), deletedText);
         QCOMPARE(rig.model->error(), QString());
         QCOMPARE(QDir(rig.appData.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),

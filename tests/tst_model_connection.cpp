@@ -29,13 +29,13 @@ private Q_SLOTS:
             QVERIFY(rig.model->isLoadingConnection());
             int opened = 0;
             rig.model->openSettings = [&] { ++opened; };
-            QCoro::waitFor(rig.model->connectionTask()->wait());
+            QVERIFY(waitWithin(rig.model->connectionTask()->wait()));
             QVERIFY(!rig.model->isLoadingConnection());
             QCOMPARE(rig.model->connection(),
                      stored ? std::optional(m_server.bootstrap()) : std::nullopt);
             QCOMPARE(opened, stored ? 0 : 1);
             // Waiting again returns at once, and nothing runs twice.
-            QCoro::waitFor(rig.model->connectionTask()->wait());
+            QVERIFY(waitWithin(rig.model->connectionTask()->wait()));
             QCOMPARE(opened, stored ? 0 : 1);
         }
     }
@@ -47,14 +47,14 @@ private Q_SLOTS:
 
         auto gate = std::make_shared<GatedStore>(std::make_shared<KeychainStore>());
         ModelRig rig(true, gate);
-        auto refreshing = rig.model->refresh();
+        TaskHandle* refreshing = rig.model->refresh();
         QCoreApplication::processEvents();
-        QVERIFY(!refreshing.isReady() && !rig.model->isRefreshing());
+        QVERIFY(!refreshing->isFinished() && !rig.model->isRefreshing());
         QVERIFY(rig.model->isLoadingConnection());
         QCOMPARE(m_server.count("GET", "/api/me"), size_t(0));
 
         gate->release();
-        QCoro::waitFor(refreshing);
+        QVERIFY(finishes(refreshing));
         QCOMPARE(m_server.count("GET", "/api/me"), size_t(1));
         QCOMPARE(rig.model->currentDeviceID(), u"bootstrap"_s);
         QCOMPARE(rig.model->files(), m_server.serverFiles());
@@ -81,11 +81,11 @@ private Q_SLOTS:
                 refreshedBeforeEnd = !model.isRefreshing() && !model.files().isEmpty();
         });
 
-        auto first = model.connect();
+        TaskHandle* first = model.connect();
         QVERIFY(model.connecting());
         QCOMPARE(model.error(), QString());
-        QVERIFY(model.connect().isReady()); // a second press does nothing
-        QCoro::waitFor(first);
+        QVERIFY(model.connect()->isFinished()); // a second press does nothing
+        QVERIFY(finishes(first));
 
         const auto posts = m_server.requests("POST", "/api/connect");
         QCOMPARE(posts.size(), size_t(1));
@@ -110,7 +110,7 @@ private Q_SLOTS:
             rig.model->setServerURL(m_server.baseURL());
             rig.model->setConnectionCode(u"ABCD-1234"_s);
             server().injectFault("POST", "/api/connect", Fault::withStatus(401, {}));
-            QCoro::waitFor(rig.model->connect());
+            QVERIFY(finishes(rig.model->connect()));
             QCOMPARE(rig.model->error(), disconnectedText);
             QCOMPARE(rig.model->connectionCode(), u"ABCD-1234"_s);
             QVERIFY(!rig.model->connection() && !rig.model->connecting());
@@ -123,7 +123,7 @@ private Q_SLOTS:
         rig.model->setServerURL(m_server.baseURL());
         rig.model->setConnectionCode(code);
         server().clearRequests();
-        QCoro::waitFor(rig.model->connect());
+        QVERIFY(finishes(rig.model->connect()));
         const QString error = rig.model->error();
         QVERIFY2(error.startsWith(u"Could not save the connection in Keychain ("_s) &&
                      error.endsWith(u")."_s),
@@ -145,19 +145,19 @@ private Q_SLOTS:
         m_server.seed(u"kept.txt"_s, 4);
         auto rig = m_server.connectedRig();
         ParvelModel& model = *rig->model;
-        QCoro::waitFor(model.refresh());
+        QVERIFY(finishes(model.refresh()));
         const QList<SharedFile> before = model.files();
         QVERIFY(!before.isEmpty());
         const QByteArray indexBefore = rig->index();
 
         // Any failure but 401: shown, and files and index stay.
         server().injectFault("GET", path.toStdString(), Fault::withStatus(500, {}));
-        QCoro::waitFor(model.refresh());
+        QVERIFY(finishes(model.refresh()));
         QCOMPARE(model.error(), u"The server returned 500. Please try again."_s);
         QCOMPARE(model.files(), before);
         QCOMPARE(rig->index(), indexBefore);
         QVERIFY(model.connection() && !model.isRefreshing());
-        QCoro::waitFor(model.refresh()); // working again clears the error
+        QVERIFY(finishes(model.refresh())); // working again clears the error
         QCOMPARE(model.error(), QString());
 
         // 401: disconnected, lists and selection cleared, index emptied,
@@ -170,7 +170,7 @@ private Q_SLOTS:
         model.setPassword(u"secret"_s);
         model.setMessage(u"status"_s);
         server().injectFault("GET", path.toStdString(), Fault::withStatus(401, {}));
-        QCoro::waitFor(model.refresh());
+        QVERIFY(finishes(model.refresh()));
         QCOMPARE(model.error(), disconnectedText);
         QVERIFY(!model.connection() && !model.isRefreshing() && !KeychainStore().load());
         QVERIFY(model.files().isEmpty() && model.devices().isEmpty() && model.selected().isEmpty());
@@ -182,7 +182,7 @@ private Q_SLOTS:
         // Not connected: nothing is asked and nothing changes.
         server().clearRequests();
         QSignalSpy errorSpy(&model, &ParvelModel::errorChanged);
-        QCoro::waitFor(model.refresh());
+        QVERIFY(finishes(model.refresh()));
         QVERIFY(server().requests().empty() && errorSpy.isEmpty());
     }
 
@@ -191,12 +191,12 @@ private Q_SLOTS:
         ParvelModel& model = *rig->model;
         model.setMessage(u"status"_s);
         server().injectFault("GET", "/api/me", Fault::delayed(std::chrono::milliseconds(300)));
-        auto first = model.refresh();
+        TaskHandle* first = model.refresh();
         QVERIFY(model.isRefreshing());
         QSignalSpy refreshing(&model, &ParvelModel::isRefreshingChanged);
-        QVERIFY(model.refresh().isReady());
+        QVERIFY(model.refresh()->isFinished());
         QVERIFY(refreshing.isEmpty());
-        QCoro::waitFor(first);
+        QVERIFY(finishes(first));
         QCOMPARE(m_server.count("GET", "/api/me"), size_t(1));
         QCOMPARE(model.message(), u"status"_s); // a refresh never touches it
     }
@@ -204,10 +204,10 @@ private Q_SLOTS:
     void refreshUsesTheConnectionItRead() {
         auto rig = m_server.connectedRig();
         server().injectFault("GET", "/api/me", Fault::delayed(std::chrono::milliseconds(200)));
-        auto running = rig->model->refresh();
+        TaskHandle* running = rig->model->refresh();
         // The published connection changes while /api/me is out.
         rig->model->setConnection(Connection{m_server.baseURL(), u"someone-else"_s});
-        QCoro::waitFor(running);
+        QVERIFY(finishes(running));
         const auto files = m_server.requests("GET", "/api/files");
         QCOMPARE(files.size(), size_t(1));
         QCOMPARE(header(files.front(), "authorization"), u"Bearer "_s + m_server.bootstrap().token);

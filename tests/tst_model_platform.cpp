@@ -3,7 +3,6 @@
 // portal's preferences over a private session bus.
 
 #include "model/LocalIndex.h"
-#include "platform/BuildInfo.h"
 #include "platform/ClipboardPasteboard.h"
 #include "platform/ComputerName.h"
 #include "platform/PortalSettings.h"
@@ -72,16 +71,10 @@ private Q_SLOTS:
     }
 
     void systemServices() {
-        // An empty build value stands for "no value", not for an empty address.
-        const QVariant setting = BuildInfo::serverURLSetting();
-        QCOMPARE(setting.isValid(), !QString::fromUtf8(PARVEL_SERVER_URL).isEmpty());
-        QVERIFY(!setting.isValid() || setting.typeId() == QMetaType::QString);
-
         // The model writes where `parvel --json` reads.
         QTemporaryDir home;
         qputenv("XDG_DATA_HOME", QFile::encodeName(home.path()));
         const Services services = Services::system();
-        QCOMPARE(services.serverURLSetting, setting);
         QCOMPARE(LocalIndex::userPath(), home.path() + u"/Parvel/files.json"_s);
         QCOMPARE(LocalIndex::path(services.applicationSupportDir), LocalIndex::userPath());
         qunsetenv("XDG_DATA_HOME");

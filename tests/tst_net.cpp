@@ -3,6 +3,8 @@
 // stands in where the exact request bytes, or an answer that is not HTTP,
 // are the point.
 
+#include "Wait.h"
+
 #include "devserver/DevServer.h"
 #include "net/API.h"
 #include "net/Endpoints.h"
@@ -88,7 +90,10 @@ private:
 const QString invalidAddress = u"message: Enter a valid HTTPS server address."_s;
 
 template <class T> T run(QCoro::Task<T>&& task) {
-    return QCoro::waitFor(std::move(task));
+    auto result = waitWithin(std::move(task));
+    if (!result)
+        qFatal("a request did not end within %lld ms", qlonglong(waitLimit.count()));
+    return std::move(*result);
 }
 
 SendResult send(HttpRequest request, std::stop_token stop = {}) {

@@ -1,6 +1,6 @@
-#include "net/SecretServiceStore.h"
+#include "platform/SecretServiceStore.h"
 
-#include "net/Keychain.h"
+#include "platform/Keychain.h"
 
 #include <libsecret/secret.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "net/CredentialStore.h"
+#include "platform/CredentialStore.h"
 
 #include <QString>
 

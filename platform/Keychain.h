@@ -2,6 +2,7 @@
 
 #include "net/Error.h"
 #include "net/Records.h"
+#include "platform/Services.h"
 
 #include <optional>
 
@@ -27,3 +28,12 @@ Result<void> save(const Connection& connection);
 void clear();
 
 } // namespace Keychain
+
+// The connection store of this user as the model sees it: the Secret
+// Service, or the owner-only file where no session bus is configured.
+class KeychainStore final : public ConnectionStore {
+public:
+    std::optional<Connection> load() override;
+    Result<void> save(const Connection& connection) override;
+    void clear() override;
+};

@@ -1,8 +1,8 @@
-#include "net/Keychain.h"
+#include "platform/Keychain.h"
 
-#include "net/CredentialStore.h"
-#include "net/FileCredentialStore.h"
-#include "net/SecretServiceStore.h"
+#include "platform/CredentialStore.h"
+#include "platform/FileCredentialStore.h"
+#include "platform/SecretServiceStore.h"
 
 #include <QFileInfo>
 
@@ -79,3 +79,15 @@ void clear() {
 }
 
 } // namespace Keychain
+
+std::optional<Connection> KeychainStore::load() {
+    return Keychain::load();
+}
+
+Result<void> KeychainStore::save(const Connection& connection) {
+    return Keychain::save(connection);
+}
+
+void KeychainStore::clear() {
+    Keychain::clear();
+}

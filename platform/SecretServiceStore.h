@@ -1,7 +1,7 @@
 #pragma once
 
-#include "net/CredentialStore.h"
-#include "net/Keychain.h"
+#include "platform/CredentialStore.h"
+#include "platform/Keychain.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "net/FileCredentialStore.h"
+#include "platform/FileCredentialStore.h"
 
 #include "platform/WholeFile.h"
 

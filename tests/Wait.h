@@ -1,0 +1,56 @@
+#pragma once
+
+// Timed waits for the suites: a test that would hang fails after ten
+// seconds instead of running into ctest's limit.
+
+#include <QEventLoop>
+#include <QTimer>
+
+#include <QCoro/QCoroTask>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <type_traits>
+#include <variant>
+
+inline constexpr std::chrono::milliseconds waitLimit{10'000};
+
+template <class T>
+using Waited = std::optional<std::conditional_t<std::is_void_v<T>, std::monostate, T>>;
+
+namespace wait_detail {
+
+template <class T> struct State {
+    Waited<T> value;
+    QEventLoop* loop = nullptr;
+};
+
+// Owns the task and shares the state: when the wait gave up, a task that
+// ends later writes into the state only.
+template <class T> QCoro::Task<> drive(QCoro::Task<T> task, std::shared_ptr<State<T>> state) {
+    if constexpr (std::is_void_v<T>) {
+        co_await std::move(task);
+        state->value.emplace();
+    } else {
+        state->value.emplace(co_await std::move(task));
+    }
+    if (state->loop)
+        state->loop->quit();
+}
+
+} // namespace wait_detail
+
+// The task's result, or none when it did not finish within the limit.
+template <class T> [[nodiscard]] Waited<T> waitWithin(QCoro::Task<T> task) {
+    auto state = std::make_shared<wait_detail::State<T>>();
+    auto driver = wait_detail::drive(std::move(task), state);
+    if (!state->value) {
+        QEventLoop loop;
+        state->loop = &loop;
+        QTimer::singleShot(waitLimit, &loop, &QEventLoop::quit);
+        loop.exec();
+        state->loop = nullptr;
+    }
+    return std::move(state->value);
+}
