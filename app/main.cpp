@@ -2,6 +2,7 @@
 #include "app/ImportMode.h"
 #include "app/IndexMode.h"
 #include "app/OutputStreams.h"
+#include "app/PreviewMode.h"
 #include "app/UploadMode.h"
 #include "shell/Application.h"
 
@@ -23,10 +24,8 @@ int main(int argc, char** argv) {
     if (const auto path = commandLine.operandOf("--upload"))
         return runUploadMode(argc, argv, QFile::decodeName(*path));
 
-    if (commandLine.operandOf("--render-previews")) {
-        writeError(QStringLiteral("parvel: --render-previews is not available in this build yet."));
-        return 1;
-    }
+    if (const auto directory = commandLine.operandOf("--render-previews"))
+        return runPreviewMode(argc, argv, *directory);
 
     return runApplication(argc, argv);
 }

@@ -12,9 +12,8 @@
 #include "shell/StatusIcon.h"
 #include "shell/WindowKeys.h"
 #ifdef PARVEL_HAS_VIEWS
+// The views' plugin is imported once for the executable (app/PreviewMode.cpp).
 #include "ui/Fonts.h"
-#include <QQmlExtensionPlugin>
-Q_IMPORT_QML_PLUGIN(ParvelPlugin)
 #endif
 
 #include <QApplication>

@@ -1,0 +1,106 @@
+// `parvel --render-previews` end to end: the executable as a user runs it,
+// with nothing about the desktop in its environment.
+
+#include "model/LocalIndex.h"
+#include "net/Records.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+struct Outcome {
+    int status = -1;
+    QString out, err;
+};
+
+// Qt may warn on standard error before the mode speaks (no XDG_RUNTIME_DIR).
+QString lastLine(const QString& text) {
+    return text.trimmed().section(u'\n', -1);
+}
+
+const QStringList states{u"selected"_s, u"protected"_s, u"empty"_s, u"uploading"_s, u"error"_s};
+
+} // namespace
+
+class PreviewsTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_scratch;
+
+    // No display, no session bus, no platform choice: the mode picks its own.
+    Outcome render(const QString& directory) const {
+        QProcessEnvironment env;
+        env.insert(u"PATH"_s, qEnvironmentVariable("PATH"));
+        env.insert(u"HOME"_s, m_scratch.filePath(u"home"_s));
+        env.insert(u"XDG_DATA_HOME"_s, m_scratch.filePath(u"data"_s));
+        QProcess process;
+        process.setProcessEnvironment(env);
+        process.setWorkingDirectory(m_scratch.path());
+        process.start(QStringLiteral(PARVEL_EXECUTABLE), {u"--render-previews"_s, directory});
+        if (!process.waitForFinished(10000) || process.exitStatus() != QProcess::NormalExit)
+            return {};
+        return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+                QString::fromUtf8(process.readAllStandardError())};
+    }
+
+private Q_SLOTS:
+    void tenPicturesIntoNewFolders() {
+        const Outcome first = render(u"out/a/b"_s);
+        QCOMPARE(first.status, 0);
+        QCOMPARE(first.out, u"Native views rendered.\n"_s);
+        const QDir out(m_scratch.filePath(u"out/a/b"_s));
+        QCOMPARE(out.entryList(QDir::Files).size(), 10);
+        for (const QString& state : states)
+            for (const QString& appearance : {u"light"_s, u"dark"_s}) {
+                const QImage picture(out.filePath(u"parvel-%1-%2.png"_s.arg(state, appearance)));
+                QCOMPARE(picture.size(), QSize(336, 560));
+                // The chrome colour at the top-left corner of the popover.
+                QCOMPARE(picture.pixelColor(1, 1).name(),
+                         appearance == u"light"_s ? u"#e6e9ed"_s : u"#161618"_s);
+            }
+
+        // A second run replaces them, and shows the files of the local index.
+        SharedFile file;
+        file.id = u"f1"_s;
+        file.name = u"quarterly-report.pdf"_s;
+        file.size = 1'200'000;
+        file.createdAt = u"2026-01-01T00:00:00Z"_s;
+        file.url = u"https://files.example.org/s/f1"_s;
+        QVERIFY(LocalIndex::write(m_scratch.filePath(u"data"_s), {file}));
+        const QString empty = out.filePath(u"parvel-empty-light.png"_s);
+        const QImage before(empty);
+        QCOMPARE(render(u"out/a/b"_s).status, 0);
+        QVERIFY(QImage(empty) != before);
+        QCOMPARE(out.entryList(QDir::Files).size(), 10);
+    }
+
+    void unwritableFolder() {
+        // A file where a folder should be; refused even to root, unlike modes.
+        QFile blocker(m_scratch.filePath(u"blocker"_s));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        const Outcome outcome = render(u"blocker/previews"_s);
+        QCOMPARE(outcome.status, 1);
+        QVERIFY2(lastLine(outcome.err).startsWith(u"Preview rendering failed: "_s),
+                 qPrintable(outcome.err));
+        QVERIFY(outcome.out.isEmpty());
+
+        // A picture that cannot be written ends the mode; those before it stay.
+        QVERIFY(QDir(m_scratch.path()).mkpath(u"taken/parvel-protected-light.png"_s));
+        const Outcome taken = render(u"taken"_s);
+        QCOMPARE(taken.status, 1);
+        QVERIFY2(lastLine(taken.err).startsWith(u"Preview rendering failed: "_s),
+                 qPrintable(taken.err));
+        QVERIFY(QFile::exists(m_scratch.filePath(u"taken/parvel-selected-dark.png"_s)));
+    }
+};
+
+QTEST_GUILESS_MAIN(PreviewsTest)
+#include "tst_previews.moc"

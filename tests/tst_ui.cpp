@@ -1,0 +1,448 @@
+// The views: the rules with cases as plain functions, and the QML itself
+// loaded into real windows on the offscreen platform over the real model.
+
+#include "model/ParvelModel.h"
+#include "platform/ClipboardPasteboard.h"
+#include "ui/DotGrid.h"
+#include "ui/DropURLs.h"
+#include "ui/HexColor.h"
+#include "ui/ViewRules.h"
+
+#include <QClipboard>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QMimeData>
+#include <QQmlComponent>
+#include <QQmlEngine>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QtQml/qqmlextensionplugin.h>
+
+#include <memory>
+#include <thread>
+
+Q_IMPORT_QML_PLUGIN(ParvelPlugin)
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// A window of its own holding one QML item built from `source`.
+struct Hosted {
+    std::unique_ptr<QQuickWindow> window = std::make_unique<QQuickWindow>();
+    std::unique_ptr<QObject> object;
+    QQuickItem* item() const { return qobject_cast<QQuickItem*>(object.get()); }
+    QImage grab() const { return window->grabWindow(); }
+    template <class T = QQuickItem> T* find(const char* name) const {
+        return item()->findChild<T*>(QString::fromLatin1(name));
+    }
+};
+
+std::unique_ptr<Hosted> host(QQmlEngine& engine, const QByteArray& source, QSize size,
+                             const QVariantMap& properties = {}) {
+    auto hosted = std::make_unique<Hosted>();
+    QQmlComponent component(&engine);
+    component.setData("import QtQuick\nimport Parvel\n" + source, QUrl());
+    if (!component.isReady())
+        qFatal("%s", qPrintable(component.errorString()));
+    hosted->object.reset(component.createWithInitialProperties(properties));
+    hosted->window->resize(size);
+    hosted->item()->setSize(size);
+    hosted->item()->setParentItem(hosted->window->contentItem());
+    return hosted;
+}
+
+// The text field inside one of ConnectView's labelled fields.
+QQuickItem* inputOf(QQuickItem* field) {
+    for (QQuickItem* child : field->childItems())
+        if (child->property("placeholderText").isValid())
+            return child;
+    return nullptr;
+}
+
+// Every item drawn under `root`, delegates included (they are not QObject
+// children of the view).
+QList<QQuickItem*> visualTree(QQuickItem* root) {
+    QList<QQuickItem*> items{root};
+    for (qsizetype i = 0; i < items.size(); ++i)
+        items.append(items[i]->childItems());
+    return items;
+}
+
+QString hexOf(QColor c) {
+    return c.name(QColor::HexRgb);
+}
+
+Services testServices() {
+    Services services;
+    services.pasteboard = std::make_shared<ClipboardPasteboard>();
+    return services;
+}
+
+SharedFile sharedFile(int n) {
+    SharedFile file;
+    file.id = u"f%1"_s.arg(n);
+    file.name = u"file-%1.pdf"_s.arg(n);
+    file.size = 1000 * n;
+    file.createdAt = u"2026-01-01T00:00:00Z"_s;
+    file.url = u"https://files.example.org/s/f%1"_s.arg(n);
+    return file;
+}
+
+// A model as the popover sees it once connected. A refresh "runs" already,
+// so the view's own refresh on appearing returns at once and sends nothing.
+std::unique_ptr<ParvelModel> connectedModel(int files) {
+    auto model = std::make_unique<ParvelModel>(false, testServices());
+    model->setConnection(Connection{u"https://files.example.org"_s, u"token"_s});
+    model->setIsRefreshing(true);
+    QList<SharedFile> list;
+    for (int n = 1; n <= files; ++n)
+        list.append(sharedFile(n));
+    model->assignFiles(list);
+    return model;
+}
+
+// Drags `urls` over the window at `pos` and drops them; true when accepted.
+bool drop(QQuickWindow* window, QPointF pos, const QList<QUrl>& urls, bool* hovered = nullptr,
+          QQuickItem* card = nullptr) {
+    QMimeData mime;
+    mime.setUrls(urls);
+    QDragEnterEvent enter(pos.toPoint(), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(window, &enter);
+    QDragMoveEvent move(pos.toPoint(), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(window, &move);
+    if (hovered && card)
+        *hovered = card->property("targeted").toBool();
+    QDropEvent dropped(pos, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(window, &dropped);
+    return dropped.isAccepted();
+}
+
+} // namespace
+
+class UiTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { QQuickWindow::setGraphicsApi(QSGRendererInterface::Software); }
+
+    void hexParser_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("colour");
+        QTest::newRow("plain") << u"1a1814"_s << u"#1a1814"_s;
+        QTest::newRow("hash, blanks, upper case") << u" #1A1814\n"_s << u"#1a1814"_s;
+        QTest::newRow("junk is black") << u"zz"_s << u"#000000"_s;
+        QTest::newRow("empty") << QString() << u"#000000"_s;
+        QTest::newRow("only a hash") << u"#"_s << u"#000000"_s;
+        QTest::newRow("low 24 bits of eight digits") << u"#11223344"_s << u"#223344"_s;
+        QTest::newRow("digits stop at junk") << u"#12zz"_s << u"#000012"_s;
+        QTest::newRow("two hashes") << u"##ffffff"_s << u"#000000"_s;
+        QTest::newRow("0x prefix") << u"0xff7a3a"_s << u"#ff7a3a"_s;
+        QTest::newRow("overflow saturates") << u"123456789abcdef0123"_s << u"#ffffff"_s;
+    }
+    void hexParser() {
+        QFETCH(QString, text);
+        QFETCH(QString, colour);
+        const QColor parsed = parseHexColor(text);
+        QCOMPARE(hexOf(parsed), colour);
+        QCOMPARE(parsed.alpha(), 255);
+    }
+
+    void rules() {
+        using namespace ViewRules;
+        const QList<std::pair<QString, QString>> badges{
+            {u"photo.jpeg"_s, u"JPEG"_s},
+            {u"report.tar.gz"_s, u"GZ"_s},
+            {u"notes.markdown"_s, u"MARK"_s},
+            {u"README"_s, QString()},
+            {u"/a.b/c"_s, QString()},
+            {u"archive."_s, QString()},
+            {u"clip.mp4"_s, u"MP4"_s},
+            {u"x.\u00e9t\u00e9s"_s, u"\u00c9T\u00c9S"_s},
+            // Four user-perceived characters: a flag is one of them.
+            {u"a.\U0001F1EB\U0001F1F7abcd"_s, u"\U0001F1EB\U0001F1F7ABC"_s}};
+        for (const auto& [name, label] : badges)
+            QCOMPARE(badgeLabel(name), label);
+
+        // status shown, password, files -> rows
+        const QList<std::tuple<bool, bool, int, int>> rows{
+            {false, false, 5, 3}, {false, true, 5, 2},  {true, false, 5, 2},
+            {true, true, 5, 1},   {false, false, 2, 2}, {false, false, 0, 0}};
+        for (const auto& [status, password, files, n] : rows)
+            QCOMPARE(recentRowCount(status, password, files), n);
+
+        QCOMPARE(percentText(0.999), u"99%"_s);
+        QCOMPARE(percentText(0.42), u"42%"_s);
+        QCOMPARE(percentText(1.0), u"100%"_s);
+        QCOMPARE(percentText(0), u"0%"_s);
+        QCOMPARE(uploadTitle(1), u"Upload and copy link"_s);
+        QCOMPARE(uploadTitle(0), u"Upload and copy link"_s);
+        QCOMPARE(uploadTitle(2), u"Upload and copy links"_s);
+
+        QVERIFY(!canConnect(QString(), false));
+        QVERIFY(canConnect(u" "_s, false));
+        QVERIFY(!canConnect(u"ABCD"_s, true));
+        QCOMPARE(connectTitle(true), u"Connecting…"_s);
+        QCOMPARE(connectTitle(false), u"Connect Mac"_s);
+
+        QCOMPARE(feedbackKind(u"e"_s, u"m"_s, true), FeedbackKind::Error);
+        QCOMPARE(feedbackKind({}, u"m"_s, true), FeedbackKind::Progress);
+        QCOMPARE(feedbackKind({}, u"m"_s, false), FeedbackKind::Done);
+        QCOMPARE(feedbackKind({}, {}, true), FeedbackKind::None);
+
+        QCOMPARE(DotGrid::dotCentres({30, 20}),
+                 (QList<QPointF>{{6, 6}, {18, 6}, {6, 18}, {18, 18}}));
+        QVERIFY(DotGrid::dotCentres({6, 100}).isEmpty());
+    }
+
+    void dropURLsUnderConcurrentAdds() {
+        DropURLs collector;
+        QVERIFY(collector.values().isEmpty());
+        constexpr int threads = 8, each = 500;
+        {
+            std::vector<std::jthread> workers;
+            for (int t = 0; t < threads; ++t)
+                workers.emplace_back([&collector, t] {
+                    for (int i = 0; i < each; ++i)
+                        collector.add(QUrl(u"file:///t%1/%2"_s.arg(t).arg(i)));
+                });
+        }
+        const QList<QUrl> values = collector.values();
+        QCOMPARE(values.size(), threads * each);
+        // Each thread's own adds keep their order; duplicates are kept too.
+        for (int t = 0; t < threads; ++t) {
+            int next = 0;
+            for (const QUrl& url : values)
+                if (url.path().startsWith(u"/t%1/"_s.arg(t)))
+                    QCOMPARE(url.path(), u"/t%1/%2"_s.arg(t).arg(next++));
+        }
+        collector.add(QUrl(u"file:///same"_s));
+        collector.add(QUrl(u"file:///same"_s));
+        QCOMPARE(collector.values().size(), threads * each + 2);
+    }
+
+    // One process draws a light and a dark window side by side; flipping a
+    // window's flag restyles the items it already has.
+    void appearancePerWindow() {
+        QQmlEngine engine;
+        const QByteArray source = R"(
+            Item {
+                property bool dark
+                Palvo.dark: dark
+                Ground { width: 30; height: 20 }
+                Rectangle { x: 40; width: 10; height: 10; color: Palvo.accent }
+                PrimaryButton { objectName: "button"; y: 30; width: 200; text: "Go" }
+                FileBadge { objectName: "badge"; y: 80; name: "photo.jpeg" }
+                FileBadge { objectName: "compact"; x: 50; y: 80; name: "x"; compact: true }
+            })";
+        const auto light = host(engine, source, {240, 140}, {{u"dark"_s, false}});
+        const auto dark = host(engine, source, {240, 140}, {{u"dark"_s, true}});
+        const QImage lightPicture = light->grab(), darkPicture = dark->grab();
+
+        QCOMPARE(hexOf(lightPicture.pixelColor(1, 1)), u"#faf9f5"_s);
+        QCOMPARE(hexOf(darkPicture.pixelColor(1, 1)), u"#1a1814"_s);
+        QCOMPARE(hexOf(lightPicture.pixelColor(45, 5)), u"#ff7a3a"_s);
+        QCOMPARE(hexOf(darkPicture.pixelColor(45, 5)), u"#ff7a3a"_s);
+        // The dots: inside the ground, darker than paper at (6,6), none at (30, 6).
+        QVERIFY(lightPicture.pixelColor(6, 6) != lightPicture.pixelColor(1, 1));
+        QCOMPARE(hexOf(lightPicture.pixelColor(12, 12)), u"#faf9f5"_s);
+
+        // The primary button keeps its near-black label on the accent in dark.
+        auto* label = dark->find("button")->property("contentItem").value<QQuickItem*>();
+        QCOMPARE(hexOf(label->property("color").value<QColor>()), u"#1a1814"_s);
+        QCOMPARE(hexOf(darkPicture.pixelColor(3, 35)), u"#ff7a3a"_s);
+
+        QCOMPARE(dark->find("badge")->size(), QSizeF(32, 40));
+        QCOMPARE(dark->find("compact")->size(), QSizeF(28, 32));
+
+        light->item()->setProperty("dark", true);
+        QCOMPARE(hexOf(light->grab().pixelColor(1, 1)), u"#1a1814"_s);
+        dark->item()->setProperty("dark", false);
+        QCOMPARE(hexOf(dark->grab().pixelColor(1, 1)), u"#faf9f5"_s);
+    }
+
+    void feedbackPrecedenceAndColours() {
+        QQmlEngine engine;
+        ParvelModel model(false, testServices());
+        const auto hosted =
+            host(engine, "Feedback {}", {300, 40}, {{u"model"_s, QVariant::fromValue(&model)}});
+        QQuickItem* line = hosted->item();
+        const auto text = [&] { return line->property("text").toString(); };
+        const auto colour = [&] { return hexOf(line->property("color").value<QColor>()); };
+
+        QVERIFY(!line->isVisible());
+        model.setMessage(u"Uploading 1 of 2…"_s);
+        model.setIsUploading(true);
+        QCOMPARE(text(), u"Uploading 1 of 2…"_s);
+        QCOMPARE(colour(), u"#6b6862"_s); // ink2
+        model.setIsUploading(false);
+        QCOMPARE(colour(), u"#39704a"_s); // ok
+        model.setError(u"The upload did not finish. Please try again."_s);
+        QCOMPARE(text(), u"The upload did not finish. Please try again."_s);
+        QCOMPARE(colour(), u"#a93e34"_s); // bad
+        // Text from a server is never markup.
+        model.setError(u"<b>bold</b>"_s);
+        QCOMPARE(line->property("textFormat").toInt(), int(Qt::PlainText));
+        QVERIFY(line->isVisible());
+    }
+
+    void connectViewEnabling() {
+        QQmlEngine engine;
+        ParvelModel model(false, testServices());
+        const auto hosted =
+            host(engine, "ConnectView {}", {336, 500}, {{u"model"_s, QVariant::fromValue(&model)}});
+        auto* button = hosted->find("connectButton");
+        QVERIFY(!button->isEnabled());
+        QCOMPARE(button->property("text").toString(), u"Connect Mac"_s);
+
+        // Typing writes the model on every keystroke; a lone blank is enough.
+        QQuickItem* codeField = inputOf(hosted->find("codeField"));
+        hosted->window->show();
+        hosted->window->requestActivate();
+        QVERIFY(QTest::qWaitForWindowActive(hosted->window.get()));
+        codeField->forceActiveFocus();
+        QTest::keyClick(hosted->window.get(), Qt::Key_Space);
+        QCOMPARE(model.connectionCode(), u" "_s);
+        QVERIFY(button->isEnabled());
+
+        model.setConnecting(true);
+        QCOMPARE(button->property("text").toString(), u"Connecting…"_s);
+        QVERIFY(!button->isEnabled());
+
+        model.setServerURL(u"https://files.example.org"_s);
+        QQuickItem* serverField = inputOf(hosted->find("serverField"));
+        QCOMPARE(serverField->property("text").toString(), u"https://files.example.org"_s);
+    }
+
+    void uploadCard() {
+        QQmlEngine engine;
+        const auto model = connectedModel(0);
+        const auto hosted = host(engine, "MainView {}", {336, 560},
+                                 {{u"model"_s, QVariant::fromValue(model.get())}});
+        auto* button = hosted->find("uploadButton");
+        QVERIFY(!button->isEnabled());
+        QCOMPARE(button->opacity(), 0.5);
+
+        const QUrl a = QUrl::fromLocalFile(u"/tmp/a.mp4"_s),
+                   b = QUrl::fromLocalFile(u"/tmp/b.mp4"_s);
+        model->setSelected({a});
+        QCOMPARE(button->property("text").toString(), u"Upload and copy link"_s);
+        QVERIFY(button->isEnabled());
+        QCOMPARE(button->opacity(), 1.0);
+        model->setSelected({a, b});
+        QCOMPARE(button->property("text").toString(), u"Upload and copy links"_s);
+
+        // A password too short disables and dims the button.
+        model->setUsePassword(true);
+        model->setPassword(u"abc"_s);
+        QVERIFY(!button->isEnabled());
+        QCOMPARE(button->opacity(), 0.5);
+
+        model->setIsUploading(true);
+        model->setProgress(0.999);
+        QVERIFY(!button->isVisible());
+        QVERIFY(hosted->find("progressRow")->isVisible());
+        QCOMPARE(hosted->find("percentLabel")->property("text").toString(), u"99%"_s);
+        QVERIFY(!hosted->find("dropZone")->isEnabled());
+        QVERIFY(!hosted->find("passwordField")->isEnabled());
+    }
+
+    void recentRows() {
+        QQmlEngine engine;
+        const auto model = connectedModel(5);
+        const auto hosted = host(engine, "MainView {}", {336, 560},
+                                 {{u"model"_s, QVariant::fromValue(model.get())}});
+        const auto rows = [&] { return hosted->find("recentRows")->property("count").toInt(); };
+        QCOMPARE(rows(), 3);
+        model->setUsePassword(true);
+        QCOMPARE(rows(), 2);
+        model->setMessage(u"3 links copied. Ready to share."_s);
+        QCOMPARE(rows(), 1);
+        model->setMessage({});
+        model->setUsePassword(false);
+        model->assignFiles({sharedFile(9)});
+        QCOMPARE(rows(), 1);
+        // A reassigned list is shown, not the rows built before it.
+        bool shown = false;
+        for (QQuickItem* item : visualTree(hosted->item()))
+            shown |= item->property("text").toString() == u"file-9.pdf"_s && item->isVisible();
+        QVERIFY(shown);
+        model->assignFiles({});
+        QCOMPARE(rows(), 0);
+    }
+
+    void dropsOnTheUploadCard() {
+        QTemporaryDir dir;
+        const auto file = [&](const QString& name) {
+            QFile f(dir.filePath(name));
+            f.open(QIODevice::WriteOnly);
+            f.write("data");
+            return QUrl::fromLocalFile(f.fileName());
+        };
+        const QUrl a = file(u"a.txt"_s), b = file(u"b.txt"_s), c = file(u"c.txt"_s);
+
+        QQmlEngine engine;
+        const auto model = connectedModel(0);
+        const auto hosted = host(engine, "MainView {}", {336, 560},
+                                 {{u"model"_s, QVariant::fromValue(model.get())}});
+        hosted->window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(hosted->window.get()));
+        QQuickItem* card = hosted->find("uploadCard");
+        const QPointF inside = card->mapToScene({card->width() / 2, card->height() - 10});
+
+        QVERIFY(drop(hosted->window.get(), inside, {a}));
+        QCOMPARE(model->selected(), QList<QUrl>{a});
+        QVERIFY(drop(hosted->window.get(), inside, {b}));
+        QCOMPARE(model->selected(), (QList<QUrl>{a, b}));
+
+        // Refused while uploading, although the outline lights up.
+        model->setIsUploading(true);
+        bool hovered = false;
+        QVERIFY(!drop(hosted->window.get(), inside, {c}, &hovered, card));
+        QVERIFY(hovered);
+        QCOMPARE(model->selected(), (QList<QUrl>{a, b}));
+        QVERIFY(!card->property("targeted").toBool());
+    }
+
+    // A second press within 1.6 s keeps the checkmark until 1.6 s after it.
+    void copyConfirmationRestarts() {
+        QQmlEngine engine;
+        const auto model = connectedModel(1);
+        const auto hosted = host(engine, "MainView {}", {336, 560},
+                                 {{u"model"_s, QVariant::fromValue(model.get())}});
+        hosted->window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(hosted->window.get()));
+        QQuickItem* button = nullptr;
+        for (QQuickItem* item : visualTree(hosted->item()))
+            if (item->property("copied").isValid())
+                button = item;
+        QVERIFY(button);
+        const auto press = [&] {
+            QTest::mouseClick(hosted->window.get(), Qt::LeftButton, {},
+                              button->mapToScene({14, 14}).toPoint());
+        };
+
+        press();
+        QVERIFY(button->property("copied").toBool());
+        QCOMPARE(QGuiApplication::clipboard()->text(), u"https://files.example.org/s/f1"_s);
+        QVERIFY(model->message().isEmpty());
+        QTest::qWait(800);
+        press();
+        QElapsedTimer sinceSecond;
+        sinceSecond.start();
+        QTRY_VERIFY_WITH_TIMEOUT(!button->property("copied").toBool(), 10000);
+        // The first press alone would have ended it 0.8 s after the second.
+        QVERIFY2(sinceSecond.elapsed() >= 1500, qPrintable(QString::number(sinceSecond.elapsed())));
+
+        // Closing the popover ends the confirmation at once.
+        press();
+        QVERIFY(button->property("copied").toBool());
+        hosted->window->hide();
+        QVERIFY(!button->property("copied").toBool());
+    }
+};
+
+QTEST_MAIN(UiTest)
+#include "tst_ui.moc"

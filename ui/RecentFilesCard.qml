@@ -1,0 +1,150 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import QtQuick.Layouts
+import Parvel
+
+// The newest few shared files, each with its copy button and a context menu.
+// Only the rows shown are ever built, however long the list is.
+Sheet {
+    id: card
+
+    required property ParvelModel model
+    required property int rows
+    // Bumped on every assignment of the file list, so rows re-read their file.
+    property int revision: 0
+
+    Connections {
+        target: card.model
+        function onFilesChanged() { card.revision++ }
+    }
+
+    RowLayout {
+        Layout.fillWidth: true
+        Layout.leftMargin: 12
+        Layout.rightMargin: 12
+        Layout.topMargin: 10
+        Layout.bottomMargin: 10
+
+        PlainLabel {
+            text: "Recent files"
+            font: Palvo.small
+            color: Palvo.ink2
+        }
+        Item { Layout.fillWidth: true }
+        PlainButton {
+            objectName: "allFilesButton"
+            text: "All files ↗"
+            onClicked: card.model.showSettings()
+        }
+    }
+
+    PlainLabel {
+        Layout.fillWidth: true
+        Layout.leftMargin: 12
+        Layout.rightMargin: 12
+        Layout.bottomMargin: 14
+        visible: card.model.files.count === 0
+        text: "Your shared files will appear here."
+        font: Palvo.small
+        color: Palvo.ink2
+        wrapMode: Text.Wrap
+    }
+
+    Repeater {
+        objectName: "recentRows"
+        model: card.rows
+
+        delegate: ColumnLayout {
+            id: row
+
+            required property int index
+            readonly property var file: { card.revision; return card.model.files.at(index) }
+
+            Layout.fillWidth: true
+            spacing: 0
+
+            Rectangle {
+                Layout.fillWidth: true
+                implicitHeight: 1
+                color: Palvo.sheetLine
+            }
+
+            RowLayout {
+                Layout.fillWidth: true
+                Layout.leftMargin: 12
+                Layout.rightMargin: 12
+                Layout.topMargin: 7
+                Layout.bottomMargin: 7
+                spacing: 9
+
+                FileBadge {
+                    name: row.file.name
+                    compact: true
+                }
+
+                ColumnLayout {
+                    Layout.fillWidth: true
+                    spacing: 3
+
+                    PlainLabel {
+                        id: nameLabel
+                        Layout.fillWidth: true
+                        text: row.file.name
+                        elide: Text.ElideMiddle
+                        maximumLineCount: 1
+                        HoverHandler { id: nameHover }
+                        ToolTip.visible: nameHover.hovered
+                        ToolTip.text: row.file.name
+                        ToolTip.delay: 600
+                    }
+                    RowLayout {
+                        spacing: 4
+                        PlainLabel {
+                            text: row.file.isProtected ? "Password protected" : "Anyone with link"
+                            font: Palvo.small
+                            color: Palvo.ink2
+                        }
+                        PlainLabel {
+                            text: "·"
+                            font: Palvo.small
+                            color: Palvo.ink2
+                        }
+                        PlainLabel {
+                            text: row.file.formattedSize
+                            font: Palvo.mono(11)
+                            color: Palvo.ink2
+                        }
+                    }
+                }
+
+                CopyLinkButton {
+                    id: copyButton
+                    model: card.model
+                    file: row.file
+                    Keys.onMenuPressed: menu.popup(copyButton, 0, copyButton.height)
+                }
+            }
+
+            TapHandler {
+                acceptedButtons: Qt.RightButton
+                onTapped: menu.popup()
+            }
+
+            Menu {
+                id: menu
+                MenuItem {
+                    text: "Copy link"
+                    onTriggered: card.model.copyLink(row.file, true)
+                }
+                MenuItem {
+                    text: "Open share page"
+                    onTriggered: card.model.openLink(row.file)
+                }
+                MenuItem {
+                    text: "Manage file"
+                    onTriggered: card.model.showSettings()
+                }
+            }
+        }
+    }
+}

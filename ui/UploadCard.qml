@@ -1,0 +1,338 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import QtQuick.Layouts
+import QtQuick.Templates as T
+import Parvel
+
+// Choosing files, who can open them, and the upload button or the progress
+// of the running upload. The whole card takes dropped files.
+Item {
+    id: card
+
+    required property ParvelModel model
+    readonly property bool hasSelection: model.selected.length > 0
+    readonly property bool uploading: model.isUploading
+    // True while a drag with file URLs hovers over the card.
+    property bool targeted: false
+
+    implicitHeight: sheet.implicitHeight
+
+    component AccessButton: T.AbstractButton {
+        id: access
+
+        required property bool protectedChoice
+        readonly property bool selected: card.model.usePassword === protectedChoice
+
+        Layout.fillWidth: true
+        Layout.preferredWidth: 1
+        implicitHeight: implicitContentHeight + topPadding + bottomPadding
+        topPadding: 7
+        bottomPadding: 7
+        font: Palvo.small
+        focusPolicy: Qt.StrongFocus
+        Accessible.role: Accessible.Button
+        Accessible.name: text
+        Accessible.description: selected ? "Selected" : "Not selected"
+        Accessible.selected: selected
+        onClicked: card.model.usePassword = protectedChoice
+
+        contentItem: Text {
+            text: access.text
+            font: access.font
+            color: access.selected ? Palvo.paper : Palvo.ink2
+            textFormat: Text.PlainText
+            horizontalAlignment: Text.AlignHCenter
+            verticalAlignment: Text.AlignVCenter
+        }
+        background: Rectangle {
+            radius: 4
+            color: access.selected ? Palvo.ink : "transparent"
+            border.width: access.visualFocus ? 1 : 0
+            border.color: Palvo.accent
+        }
+    }
+
+    Sheet {
+        id: sheet
+        anchors.left: parent.left
+        anchors.right: parent.right
+
+        // Drop zone: opens the file chooser.
+        T.AbstractButton {
+            id: dropZone
+            objectName: "dropZone"
+            Layout.fillWidth: true
+            enabled: !card.uploading
+            leftPadding: 12
+            rightPadding: 12
+            topPadding: card.hasSelection ? 8 : 12
+            bottomPadding: card.hasSelection ? 8 : 12
+            implicitHeight: implicitContentHeight + topPadding + bottomPadding
+            focusPolicy: Qt.StrongFocus
+            Accessible.role: Accessible.Button
+            Accessible.name: card.hasSelection ? "Add files" : "Drop files here"
+            Accessible.description: card.hasSelection ? "" : "or choose from your Mac"
+            onClicked: card.model.selectFiles(card.hasSelection)
+
+            contentItem: RowLayout {
+                spacing: 8
+                ColumnLayout {
+                    visible: !card.hasSelection
+                    spacing: 3
+                    PlainLabel {
+                        text: "Drop files here"
+                        font: Palvo.sans(13, Font.Medium)
+                    }
+                    PlainLabel {
+                        text: "or choose from your Mac"
+                        font: Palvo.small
+                        color: Palvo.ink2
+                    }
+                }
+                PlainLabel {
+                    visible: card.hasSelection
+                    text: "Add files"
+                    font: Palvo.small
+                    color: Palvo.ink2
+                }
+                Item { Layout.fillWidth: true }
+                SymbolImage {
+                    name: "plus"
+                    implicitWidth: card.hasSelection ? 12 : 16
+                    implicitHeight: implicitWidth
+                    color: Palvo.ink
+                }
+            }
+            background: Rectangle {
+                color: "transparent"
+                border.width: dropZone.visualFocus ? 1 : 0
+                border.color: Palvo.accent
+                radius: 8
+            }
+        }
+
+        Rectangle {
+            Layout.fillWidth: true
+            implicitHeight: 1
+            color: Palvo.sheetLine
+        }
+
+        ColumnLayout {
+            Layout.fillWidth: true
+            Layout.margins: 12
+            spacing: 10
+
+            // Selection summary.
+            RowLayout {
+                Layout.fillWidth: true
+                visible: card.hasSelection
+                spacing: 10
+
+                FileBadge {
+                    name: card.hasSelection ? Rules.fileName(card.model.selected[0]) : ""
+                }
+                ColumnLayout {
+                    Layout.fillWidth: true
+                    spacing: 4
+                    PlainLabel {
+                        objectName: "selectedLabel"
+                        Layout.fillWidth: true
+                        text: card.model.selectedLabel
+                        font: Palvo.sans(13, Font.Medium)
+                        wrapMode: Text.Wrap
+                        maximumLineCount: 2
+                        elide: Text.ElideRight
+                    }
+                    PlainLabel {
+                        Layout.fillWidth: true
+                        text: card.model.selectedSizeLabel
+                        font: Palvo.mono(11)
+                        color: Palvo.ink2
+                    }
+                }
+                T.AbstractButton {
+                    id: clearButton
+                    objectName: "clearButton"
+                    implicitWidth: 24
+                    implicitHeight: 24
+                    enabled: !card.uploading
+                    opacity: enabled ? 1 : 0.5
+                    focusPolicy: Qt.StrongFocus
+                    hoverEnabled: true
+                    Accessible.role: Accessible.Button
+                    Accessible.name: "Clear selected files"
+                    ToolTip.visible: hovered
+                    ToolTip.text: "Clear selected files"
+                    ToolTip.delay: 600
+                    onClicked: card.model.setFiles([], false)
+                    contentItem: Item {
+                        SymbolImage {
+                            anchors.centerIn: parent
+                            width: 12
+                            height: 12
+                            name: "xmark"
+                            color: Palvo.ink2
+                        }
+                    }
+                    background: Rectangle {
+                        color: "transparent"
+                        radius: 4
+                        border.width: clearButton.visualFocus ? 1 : 0
+                        border.color: Palvo.accent
+                    }
+                }
+            }
+
+            PlainLabel {
+                text: "Who can open it?"
+                font: Palvo.small
+                color: Palvo.ink2
+            }
+
+            // Access choice.
+            Rectangle {
+                Layout.fillWidth: true
+                implicitHeight: accessRow.implicitHeight + 6
+                color: "transparent"
+                radius: 6
+                border.color: Palvo.sheetLine
+                border.width: Palvo.hairline
+                enabled: !card.uploading
+
+                RowLayout {
+                    id: accessRow
+                    anchors.fill: parent
+                    anchors.margins: 3
+                    spacing: 3
+                    AccessButton {
+                        objectName: "anyoneButton"
+                        text: "Anyone with link"
+                        protectedChoice: false
+                    }
+                    AccessButton {
+                        objectName: "passwordButton"
+                        text: "Password"
+                        protectedChoice: true
+                    }
+                }
+            }
+
+            // Password block, fading in and out.
+            ColumnLayout {
+                objectName: "passwordBlock"
+                Layout.fillWidth: true
+                spacing: 6
+                opacity: card.model.usePassword ? 1 : 0
+                visible: opacity > 0
+                Behavior on opacity {
+                    enabled: Palvo.motionAllowed
+                    NumberAnimation {
+                        duration: Palvo.move
+                        easing.type: Easing.BezierSpline
+                        easing.bezierCurve: Palvo.curve
+                    }
+                }
+
+                FieldFrame {
+                    objectName: "passwordField"
+                    Layout.fillWidth: true
+                    padding: 10
+                    echoMode: TextInput.Password
+                    passwordCharacter: "•"
+                    placeholderText: "Set a password"
+                    text: card.model.password
+                    enabled: !card.uploading
+                    onTextEdited: card.model.password = text
+                }
+                PlainLabel {
+                    Layout.fillWidth: true
+                    text: "At least 4 characters. Share it separately."
+                    font: Palvo.small
+                    color: Palvo.ink2
+                    wrapMode: Text.Wrap
+                }
+            }
+
+            // Action row.
+            PrimaryButton {
+                objectName: "uploadButton"
+                Layout.fillWidth: true
+                visible: !card.uploading
+                text: Rules.uploadTitle(card.model.selected.length)
+                enabled: card.model.canUpload
+                opacity: card.model.canUpload ? 1.0 : 0.5
+                onClicked: card.model.upload()
+            }
+            RowLayout {
+                objectName: "progressRow"
+                Layout.fillWidth: true
+                visible: card.uploading
+                spacing: 8
+
+                ProgressBar {
+                    id: bar
+                    Layout.fillWidth: true
+                    from: 0
+                    to: 1
+                    value: card.model.progress
+                    Accessible.name: "Upload progress"
+                    background: Rectangle {
+                        implicitHeight: 4
+                        radius: 2
+                        color: Palvo.line
+                    }
+                    contentItem: Item {
+                        implicitHeight: 4
+                        Rectangle {
+                            width: bar.visualPosition * parent.width
+                            height: parent.height
+                            radius: 2
+                            color: Palvo.ink
+                        }
+                    }
+                }
+                PlainLabel {
+                    objectName: "percentLabel"
+                    text: Rules.percentText(card.model.progress)
+                    font: Palvo.mono(11)
+                }
+                PlainButton {
+                    objectName: "cancelButton"
+                    text: "Cancel"
+                    textColor: Palvo.ink
+                    onClicked: card.model.cancelUpload()
+                }
+            }
+        }
+    }
+
+    // Highlight while a drag hovers, over the sheet's own outline.
+    Rectangle {
+        anchors.fill: sheet
+        color: "transparent"
+        radius: 8
+        border.width: 1
+        border.color: card.targeted ? Palvo.accentStrong : "transparent"
+    }
+
+    DropArea {
+        objectName: "dropArea"
+        anchors.fill: sheet
+        keys: ["text/uri-list"]
+        onEntered: card.targeted = true
+        onExited: card.targeted = false
+        onDropped: drop => {
+            card.targeted = false
+            // Refused while an upload runs, although the outline lit up.
+            if (card.model.isUploading) {
+                drop.accepted = false
+                return
+            }
+            const collector = Rules.dropCollector()
+            for (const url of drop.urls)
+                collector.add(url)
+            drop.accept(Qt.CopyAction)
+            card.model.setFiles(collector.values(), card.model.selected.length > 0)
+        }
+    }
+}

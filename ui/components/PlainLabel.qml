@@ -1,0 +1,10 @@
+import QtQuick
+import Parvel
+
+// Text as the views show it: always plain, never read as markup (names and
+// messages come from users and servers), in the views' default style.
+Text {
+    textFormat: Text.PlainText
+    color: Palvo.ink
+    font: Palvo.working
+}
