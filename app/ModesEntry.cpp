@@ -6,6 +6,7 @@
 #include "app/OutputStreams.h"
 #include "app/PreviewMode.h"
 #include "app/UploadMode.h"
+#include "shell/Application.h"
 
 #include <QByteArray>
 
@@ -18,13 +19,8 @@ extern "C" int parvel_run_mode(const char* mode, int* argc, char** argv, const c
     if (std::strcmp(mode, "render-previews") == 0)
         return runPreviewMode(*argc, argv, QByteArray(operand));
 
-    if (std::strcmp(mode, "application") == 0) {
-        // Slot for the menu-bar application (shell/Application.h):
-        //   return runApplication(*argc, argv);
-        writeError(
-            QStringLiteral("parvel: the menu-bar application is not available in this build yet."));
-        return 1;
-    }
+    if (std::strcmp(mode, "application") == 0)
+        return runApplication(*argc, argv);
 
     writeError(QStringLiteral("parvel: no mode \"%1\" here.").arg(QString::fromUtf8(mode)));
     return 1;

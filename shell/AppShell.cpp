@@ -1,0 +1,160 @@
+#include "shell/AppShell.h"
+
+#include "model/ParvelModel.h"
+#include "shell/DropTarget.h"
+
+#include <QLoggingCategory>
+#include <QPointer>
+
+Q_LOGGING_CATEGORY(lcShell, "parvel.shell", QtWarningMsg)
+
+AppShell::AppShell(std::unique_ptr<ParvelModel> model, ShellSurfaces surfaces, QObject* parent)
+    : QObject(parent), m_model(std::move(model)), m_surfaces(std::move(surfaces)) {
+    QPointer<AppShell> self(this);
+    m_surfaces.popover->closed = [self] {
+        if (self)
+            self->openPendingFilePicker();
+    };
+}
+
+AppShell::~AppShell() {
+    // The model outlives nothing that calls back into this object.
+    if (m_model) {
+        m_model->openSettings = nullptr;
+        m_model->presentFilePicker = nullptr;
+    }
+}
+
+void AppShell::launch(const LaunchRequest& request) {
+    QPointer<AppShell> self(this);
+    m_model->openSettings = [self] {
+        if (self)
+            self->showSettings();
+    };
+    m_model->presentFilePicker = [self](bool adding) {
+        if (self)
+            self->chooseFiles(adding);
+    };
+
+    if (!m_model->connection() && !m_model->isLoadingConnection())
+        showSettings();
+    act(request);
+}
+
+void AppShell::handleRequest(const LaunchRequest& request) {
+    qCDebug(lcShell) << "request from another instance:" << request.toArguments();
+    if (request.isEmpty())
+        showPopover();
+    else
+        act(request);
+}
+
+void AppShell::act(const LaunchRequest& request) {
+    if (request.settings)
+        showSettings();
+    if (request.show)
+        showPopover();
+    if (request.chooseFiles)
+        chooseFiles(false);
+    if (!request.files.isEmpty())
+        dropFiles(request.files);
+}
+
+void AppShell::togglePopover() {
+    if (m_surfaces.popover->isShown())
+        m_surfaces.popover->close();
+    else
+        showPopover();
+}
+
+void AppShell::statusIconClicked() {
+    if (!m_surfaces.popover->isShown() && m_surfaces.popover->closedByFocusLossJustNow())
+        return;
+    togglePopover();
+}
+
+void AppShell::showPopover() {
+    if (!m_chooser) {
+        m_surfaces.popover->show();
+        // Not kept: a refresh that overlaps a running one is dropped by the model.
+        [[maybe_unused]] auto refresh = m_model->refresh();
+        qCDebug(lcShell) << "popover shown; selection:" << m_model->selected();
+        Q_EMIT popoverShown();
+    } else if (!m_pending) {
+        m_chooser->raise();
+    }
+    // Else a chooser waits for the popover to finish closing; it opens then.
+}
+
+void AppShell::showSettings() {
+    if (m_chooser) {
+        showPopover();
+        return;
+    }
+    m_surfaces.popover->close();
+    setRegularPolicy(true);
+    if (!m_settings) {
+        m_settings = m_surfaces.makeSettings();
+        QPointer<AppShell> self(this);
+        m_settings->closed = [self] {
+            if (self)
+                self->setRegularPolicy(false);
+        };
+    }
+    m_settings->show();
+}
+
+void AppShell::chooseFiles(bool adding) {
+    if (m_chooser || m_model->isUploading())
+        return;
+    m_chooser = m_surfaces.makeChooser();
+    const bool popoverShown = m_surfaces.popover->isShown();
+    m_pending = FileSelection{adding, popoverShown};
+    if (popoverShown)
+        m_surfaces.popover->close(); // the chooser opens from `closed`
+    else
+        openPendingFilePicker();
+}
+
+void AppShell::openPendingFilePicker() {
+    if (!m_pending || !m_chooser)
+        return;
+    const FileSelection selection = *m_pending;
+    m_pending.reset();
+    QPointer<AppShell> self(this);
+    ChooserSurface* chooser = m_chooser.get();
+    chooser->finished = [self, chooser, selection](std::optional<QList<QUrl>> urls) {
+        if (self && self->m_chooser.get() == chooser)
+            self->chooserFinished(std::move(urls), selection);
+    };
+    chooser->open();
+}
+
+void AppShell::chooserFinished(std::optional<QList<QUrl>> urls, FileSelection selection) {
+    // The chooser is still on the stack that called us: it goes away later.
+    std::shared_ptr<ChooserSurface> done(std::move(m_chooser));
+    QMetaObject::invokeMethod(
+        this, [done] {}, Qt::QueuedConnection);
+    if (urls)
+        m_model->setFiles(*urls, selection.adding);
+    if (urls || selection.reopenPopover)
+        showPopover();
+}
+
+void AppShell::openFiles(const QList<QUrl>& urls) {
+    m_model->setFiles(urls, false);
+    showPopover();
+}
+
+bool AppShell::dropFiles(const QList<QUrl>& urls) {
+    const QList<QUrl> files = DropTarget::fileURLs(urls);
+    if (files.isEmpty())
+        return false;
+    openFiles(files);
+    return true;
+}
+
+void AppShell::setRegularPolicy(bool regular) {
+    if (m_surfaces.setRegularPolicy)
+        m_surfaces.setRegularPolicy(regular);
+}

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QList>
+#include <QUrl>
+
+class QMimeData;
+
+// What a drop of files onto the status icon carries. Linux tray protocols
+// deliver no drops onto the icon itself, so the same rules serve the files
+// that reach the running application from outside instead.
+namespace DropTarget {
+
+// The local file URLs among `urls`, in their order; web links and other
+// URLs are skipped. Folders stay: the model decides about them.
+QList<QUrl> fileURLs(const QList<QUrl>& urls);
+// The same for a drag's data; empty when it carries no URLs.
+QList<QUrl> fileURLs(const QMimeData& data);
+
+} // namespace DropTarget

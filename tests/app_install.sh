@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# `cmake --install` puts the executable, the desktop file, the icons and the
+# metainfo where desktops look for them, and the desktop file and metainfo
+# pass the freedesktop validators.
+#
+#   app_install.sh BUILD_DIR
+set -euo pipefail
+build="$1"
+for tool in desktop-file-validate appstreamcli; do
+    command -v "$tool" >/dev/null || { echo "app_install: $tool is missing (scripts/install-deps)" >&2; exit 1; }
+done
+
+prefix="$(mktemp -d "${TMPDIR:-/tmp}/parvel-install.XXXXXX")"
+trap 'rm -rf "$prefix"' EXIT
+cmake --install "$build" --prefix "$prefix" >/dev/null
+
+status=0
+for file in bin/parvel share/applications/dev.parvel.Parvel.desktop \
+    share/metainfo/dev.parvel.Parvel.metainfo.xml \
+    share/icons/hicolor/scalable/apps/dev.parvel.Parvel.svg \
+    share/icons/hicolor/symbolic/apps/dev.parvel.Parvel-symbolic.svg; do
+    [ -s "$prefix/$file" ] || { echo "app_install: $file was not installed" >&2; status=1; }
+done
+[ -x "$prefix/bin/parvel" ] || { echo "app_install: bin/parvel is not executable" >&2; status=1; }
+grep -qx 'Exec=parvel %F' "$prefix/share/applications/dev.parvel.Parvel.desktop" ||
+    { echo "app_install: the desktop file does not open files with parvel" >&2; status=1; }
+
+desktop-file-validate "$prefix/share/applications/dev.parvel.Parvel.desktop" || status=1
+appstreamcli validate --no-net --pedantic "$prefix/share/metainfo/dev.parvel.Parvel.metainfo.xml" ||
+    status=1
+exit "$status"
