@@ -182,7 +182,8 @@ public:
         auto ticket = waitWithin(Endpoints::createUpload(api, name, size, {}));
         if (ticket && *ticket) {
             const QString upload = (*ticket)->uploadURL;
-            if (auto sent = waitWithin(Endpoints::uploadBytes(upload, QUrl::fromLocalFile(path), size, {}));
+            if (auto sent =
+                    waitWithin(Endpoints::uploadBytes(upload, QUrl::fromLocalFile(path), size, {}));
                 sent && *sent)
                 if (auto done = waitWithin(Endpoints::complete(api, (*ticket)->id)); done && *done)
                     return (*done)->file;

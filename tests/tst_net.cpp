@@ -495,7 +495,8 @@ private Q_SLOTS:
         const auto upload = [&](Fault fault) {
             m_server->injectFault("PUT", "/upload/*", fault);
             const auto sent = within10s([&](std::stop_token stop) {
-                return Endpoints::uploadBytes(ticket->uploadURL, QUrl::fromLocalFile(path), 5, {}, stop);
+                return Endpoints::uploadBytes(ticket->uploadURL, QUrl::fromLocalFile(path), 5, {},
+                                              stop);
             });
             return sent ? outcome(*sent) : u"hung"_s;
         };

@@ -68,7 +68,8 @@ void seed(const API& api, const QString& folder, const QString& name, qint64 siz
         fail(u"cannot write "_s + path);
     file.close();
     auto ticket = QCoro::waitFor(Endpoints::createUpload(api, name, size, {}));
-    if (!ticket || !QCoro::waitFor(Endpoints::uploadBytes(ticket->uploadURL, QUrl::fromLocalFile(path), size, {})))
+    if (!ticket || !QCoro::waitFor(Endpoints::uploadBytes(ticket->uploadURL,
+                                                          QUrl::fromLocalFile(path), size, {})))
         fail(u"cannot upload "_s + name);
     auto done = QCoro::waitFor(Endpoints::complete(api, ticket->id));
     if (!done)
