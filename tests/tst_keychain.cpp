@@ -223,14 +223,6 @@ private Q_SLOTS:
         const CredentialStore::Read missing{std::nullopt, true};
         std::optional<Connection> loaded;
         {
-            // Comes up during the fourth delay.
-            ScriptedStore store;
-            store.answers = {missing, missing, missing, {encode(first)}};
-            QCOMPARE(waitedLoad(store, &loaded), (QList<qint64>{250, 500, 1000}));
-            QCOMPARE(loaded, first);
-            QCOMPARE(store.reads, 4);
-        }
-        {
             // Never comes: stops before the delays pass ten seconds.
             ScriptedStore store;
             store.answers = {missing};
