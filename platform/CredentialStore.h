@@ -5,6 +5,8 @@
 
 #include <QByteArray>
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -27,10 +29,19 @@ public:
         bool operator==(const Status&) const = default;
     };
 
+    // A read, telling "the service is not on the bus (yet)" apart from every
+    // other reason for no bytes (no item, locked, refused).
+    struct Read {
+        std::optional<QByteArray> bytes;
+        bool serviceMissing = false;
+    };
+
     virtual ~CredentialStore() = default;
 
     // The item's bytes; none when there is no item or it cannot be read.
     virtual std::optional<QByteArray> read() = 0;
+    // Only a store that lives in a separate service can be missing.
+    virtual Read readItem() { return {read(), false}; }
     // Replaces the bytes of the existing item; NotFound when there is none.
     virtual Status update(const QByteArray& data) = 0;
     // Creates the item; never NotFound.
@@ -51,5 +62,21 @@ std::unique_ptr<CredentialStore> systemStore();
 std::optional<Connection> load(CredentialStore& store);
 Result<void> save(CredentialStore& store, const Connection& connection);
 void clear(CredentialStore& store);
+
+// Reading again while the service is not there yet: started at login, the
+// application may come up before the keyring daemon owns its bus name.
+// Delays double from `firstDelay` up to `maxDelay`; reading stops once they
+// would add up to more than `budget`.
+struct ServiceWait {
+    std::chrono::milliseconds firstDelay{250};
+    std::chrono::milliseconds maxDelay{2000};
+    std::chrono::milliseconds budget{10000};
+};
+using Sleep = std::function<void(std::chrono::milliseconds)>;
+
+// load(), read again after each delay while the service is missing. Any
+// other failure ends it at once. Blocks: never on the main thread.
+std::optional<Connection> loadWaitingForService(CredentialStore& store, ServiceWait wait = {},
+                                                const Sleep& sleep = {});
 
 } // namespace Keychain

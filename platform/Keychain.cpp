@@ -6,6 +6,9 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
+#include <thread>
+
 #include <sys/stat.h>
 
 namespace {
@@ -35,13 +38,30 @@ std::unique_ptr<CredentialStore> systemStore() {
 }
 
 std::optional<Connection> load(CredentialStore& store) {
-    const std::optional<QByteArray> bytes = store.read();
-    if (!bytes)
-        return std::nullopt;
-    auto connection = decode<Connection>(*bytes);
-    if (!connection)
-        return std::nullopt; // a damaged item stays where it is
-    return *connection;
+    return loadWaitingForService(store, ServiceWait{.budget = std::chrono::milliseconds(0)});
+}
+
+std::optional<Connection> loadWaitingForService(CredentialStore& store, ServiceWait wait,
+                                                const Sleep& sleep) {
+    std::chrono::milliseconds delay = wait.firstDelay;
+    std::chrono::milliseconds waited{0};
+    for (;;) {
+        CredentialStore::Read read = store.readItem();
+        if (read.bytes) {
+            auto connection = decode<Connection>(*read.bytes);
+            if (!connection)
+                return std::nullopt; // a damaged item stays where it is
+            return *connection;
+        }
+        if (!read.serviceMissing || waited + delay > wait.budget)
+            return std::nullopt;
+        if (sleep)
+            sleep(delay);
+        else
+            std::this_thread::sleep_for(delay);
+        waited += delay;
+        delay = std::min(delay * 2, wait.maxDelay);
+    }
 }
 
 Result<void> save(CredentialStore& store, const Connection& connection) {
@@ -80,7 +100,11 @@ void clear() {
 
 } // namespace Keychain
 
+KeychainStore::KeychainStore(bool waitForService) : m_waitForService(waitForService) {}
+
 std::optional<Connection> KeychainStore::load() {
+    if (m_waitForService)
+        return Keychain::loadWaitingForService(*Keychain::systemStore());
     return Keychain::load();
 }
 

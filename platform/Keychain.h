@@ -33,7 +33,15 @@ void clear();
 // Service, or the owner-only file where no session bus is configured.
 class KeychainStore final : public ConnectionStore {
 public:
+    // With `waitForService`, load() reads again for a few seconds while the
+    // Secret Service is not on the bus yet (the application started at login).
+    // The CLI reads once: at a terminal the service is either there or not.
+    explicit KeychainStore(bool waitForService = false);
+
     std::optional<Connection> load() override;
     Result<void> save(const Connection& connection) override;
     void clear() override;
+
+private:
+    bool m_waitForService = false;
 };

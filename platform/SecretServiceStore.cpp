@@ -36,6 +36,25 @@ public:
     }
     explicit operator bool() const { return m_error != nullptr; }
     int code() const { return m_error ? m_error->code : 0; }
+    // Nobody owns the service's name yet and the bus could not start it.
+    bool serviceMissing() const {
+        if (!m_error || m_error->domain != G_DBUS_ERROR)
+            return false;
+        switch (m_error->code) {
+        case G_DBUS_ERROR_SERVICE_UNKNOWN:
+        case G_DBUS_ERROR_NAME_HAS_NO_OWNER:
+        case G_DBUS_ERROR_SPAWN_EXEC_FAILED:
+        case G_DBUS_ERROR_SPAWN_FORK_FAILED:
+        case G_DBUS_ERROR_SPAWN_CHILD_EXITED:
+        case G_DBUS_ERROR_SPAWN_CHILD_SIGNALED:
+        case G_DBUS_ERROR_SPAWN_FAILED:
+        case G_DBUS_ERROR_SPAWN_SERVICE_NOT_FOUND:
+        case G_DBUS_ERROR_SPAWN_SERVICE_INVALID:
+            return true;
+        default:
+            return false;
+        }
+    }
 
 private:
     GError* m_error = nullptr;
@@ -77,23 +96,27 @@ QString SecretServiceStore::label() {
 }
 
 std::optional<QByteArray> SecretServiceStore::read() {
+    return readItem().bytes;
+}
+
+CredentialStore::Read SecretServiceStore::readItem() {
     ErrorSlot error;
     const auto svc = service(error);
     if (!svc)
-        return std::nullopt;
+        return {std::nullopt, error.serviceMissing()};
     const auto attrs = attributes(m_service);
     // Unlocking may show the desktop's password prompt and wait for it; the
     // callers run load() off the main thread for that reason.
     const auto items =
         search(svc.get(), attrs.get(), SECRET_SEARCH_UNLOCK | SECRET_SEARCH_LOAD_SECRETS, error);
     if (error || !items)
-        return std::nullopt;
+        return {std::nullopt, error.serviceMissing()};
     const ValuePtr value(secret_item_get_secret(SECRET_ITEM(items->data)));
     if (!value)
-        return std::nullopt; // still locked
+        return {}; // still locked
     gsize length = 0;
     const gchar* bytes = secret_value_get(value.get(), &length);
-    return QByteArray(bytes, qsizetype(length));
+    return {QByteArray(bytes, qsizetype(length))};
 }
 
 CredentialStore::Status SecretServiceStore::update(const QByteArray& data) {

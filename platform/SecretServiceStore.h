@@ -21,6 +21,9 @@ public:
                                 QString collectionAlias = QStringLiteral("default"));
 
     std::optional<QByteArray> read() override;
+    // serviceMissing when nobody owns org.freedesktop.secrets and the bus
+    // could not start it (not activatable, or the activation failed).
+    Read readItem() override;
     Status update(const QByteArray& data) override;
     Status add(const QByteArray& data) override;
     void remove() override;

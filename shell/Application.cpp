@@ -1,6 +1,7 @@
 #include "shell/Application.h"
 
 #include "model/ParvelModel.h"
+#include "platform/Keychain.h"
 #include "platform/PortalSettings.h"
 #include "shell/AppShell.h"
 #include "shell/InstanceChannel.h"
@@ -77,6 +78,8 @@ int runApplication(int& argc, char** argv) {
     }
 
     Services services = Services::system();
+    // Started at login, this read may come before the keyring daemon.
+    services.store = std::make_shared<KeychainStore>(true);
     auto desktop = std::dynamic_pointer_cast<PortalSettings>(services.desktop);
     const auto prefersDark = [desktop] { return desktop && desktop->prefersDark(); };
     QQmlEngine engine;

@@ -9,7 +9,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <cerrno>
+#include <functional>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -39,6 +41,31 @@ struct RecordingStore final : CredentialStore {
         return status;
     }
 };
+
+// Answers reads from a script, then keeps giving its last answer.
+struct ScriptedStore final : CredentialStore {
+    QList<Read> answers;
+    int reads = 0;
+    int removes = 0;
+
+    std::optional<QByteArray> read() override { return readItem().bytes; }
+    Read readItem() override { return answers.at(std::min(reads++, int(answers.size()) - 1)); }
+    Status update(const QByteArray&) override { return Status::failed(0); }
+    Status add(const QByteArray&) override { return Status::failed(0); }
+    void remove() override { ++removes; }
+};
+
+// The delays one waiting load sleeps, in milliseconds, then how many reads it made.
+QList<qint64> waitedLoad(CredentialStore& store, std::optional<Connection>* loaded,
+                         const std::function<void()>& duringSleep = {}) {
+    QList<qint64> delays;
+    *loaded = Keychain::loadWaitingForService(store, {}, [&](std::chrono::milliseconds delay) {
+        delays << delay.count();
+        if (duringSleep)
+            duringSleep();
+    });
+    return delays;
+}
 
 // The writes one save makes, then its outcome.
 QStringList saveCalls(CredentialStore& store, const Connection& connection) {
@@ -181,6 +208,7 @@ private Q_SLOTS:
                  (QStringList{u"update: failed (2)"_s,
                               u"Could not update the connection in Keychain (2)."_s}));
         QCOMPARE(Keychain::load(locked), std::nullopt);
+        QCOMPARE(locked.readItem().serviceMissing, false); // so never read again
         QCOMPARE(saveCalls(lockedAdd, first),
                  (QStringList{u"update: not found"_s, u"add: failed (2)"_s,
                               u"Could not save the connection in Keychain (2)."_s}));
@@ -189,6 +217,70 @@ private Q_SLOTS:
         QVERIFY(SecretServiceKit::setLoginLocked(false));
         QCOMPARE(Keychain::load(locked), first);
         QCOMPARE(Keychain::load(lockedAdd), std::nullopt);
+    }
+
+    void waitingForTheService() {
+        const CredentialStore::Read missing{std::nullopt, true};
+        std::optional<Connection> loaded;
+        {
+            // Never comes: stops before the delays pass ten seconds.
+            ScriptedStore store;
+            store.answers = {missing};
+            QCOMPARE(waitedLoad(store, &loaded),
+                     (QList<qint64>{250, 500, 1000, 2000, 2000, 2000, 2000}));
+            QCOMPARE(loaded, std::nullopt);
+            QCOMPARE((QList{store.reads, store.removes}), (QList{8, 0}));
+        }
+        {
+            // There, but no item (or locked, refused): that is the answer.
+            ScriptedStore store;
+            store.answers = {missing, {}};
+            QCOMPARE(waitedLoad(store, &loaded), QList<qint64>{250});
+            QCOMPARE(loaded, std::nullopt);
+            QCOMPARE((QList{store.reads, store.removes}), (QList{2, 0}));
+            // A damaged item is not read again either.
+            store.answers = {{QByteArray("not json")}, {encode(first)}};
+            store.reads = 0;
+            QVERIFY(waitedLoad(store, &loaded).isEmpty());
+            QCOMPARE((QList{store.reads, store.removes}), (QList{1, 0}));
+        }
+        // The plain load reads once.
+        ScriptedStore store;
+        store.answers = {missing, {encode(first)}};
+        QCOMPARE(Keychain::load(store), std::nullopt);
+        QCOMPARE(store.reads, 1);
+    }
+
+    void secretServiceNotThereYet() {
+        PARVEL_REQUIRE_SECRET_SERVICE(m_secretService);
+        SecretServiceStore store;
+        QVERIFY(Keychain::save(store, first).has_value());
+        std::optional<Connection> loaded;
+        // An answer from the service is final, whatever it is.
+        SecretServiceStore noItem(u"dev.parvel.Parvel.test-no-item"_s);
+        QVERIFY(waitedLoad(noItem, &loaded).isEmpty());
+        QCOMPARE(loaded, std::nullopt);
+
+        // libsecret looks for the service under this name; nobody owns it
+        // and the bus cannot start it, as before the keyring daemon is up.
+        const auto reconnect = [](const char* busName) {
+            if (busName)
+                qputenv("SECRET_SERVICE_BUS_NAME", busName);
+            else
+                qunsetenv("SECRET_SERVICE_BUS_NAME");
+            secret_service_disconnect(); // drops libsecret's connected service
+        };
+        const auto restore = qScopeGuard([&] { reconnect(nullptr); });
+        reconnect("dev.parvel.NoSuchSecrets");
+        QCOMPARE(store.readItem().serviceMissing, true);
+        int sleeps = 0;
+        QCOMPARE(waitedLoad(store, &loaded,
+                            [&] {
+                                if (++sleeps == 2)
+                                    reconnect(nullptr); // the daemon took its name
+                            }),
+                 (QList<qint64>{250, 500}));
+        QCOMPARE(loaded, first);
     }
 
     // GLib falls back to $XDG_RUNTIME_DIR/bus by itself when no address is
