@@ -25,7 +25,10 @@ trap cleanup EXIT
 
 fail() {
     echo "app_e2e: $*" >&2
-    echo "--- parvel log" >&2; cat "$work/parvel.log" >&2 2>/dev/null || true
+    for log in parvel trayer xdotool xvfb server; do
+        [ -s "$work/$log.log" ] || continue
+        echo "--- $log log" >&2; tail -n 40 "$work/$log.log" >&2
+    done
     exit 1
 }
 # wait_for SECONDS COMMAND…: polls every 0.1 s.
@@ -64,10 +67,25 @@ wait_for 10 test -s "$work/server/connection.json" || fail "the dev server did n
 export SSL_CERT_FILE="$work/server/ca.pem"
 "$parvel" --import-connection "$work/server/connection.json" >/dev/null
 
-trayer --edge top --align right --widthtype request --height 24 --SetDockType true \
-    --transparent false >"$work/trayer.log" 2>&1 &
-pids+=($!)
-wait_for 10 xdotool search --classname '^panel$' || fail "trayer did not start"
+# trayer is started a second time if its first start shows no panel: the
+# test is about Parvel, not about a tray host that lost a race at start-up.
+panel() { xdotool search --classname '^panel$' 2>>"$work/xdotool.log"; }
+for attempt in 1 2; do
+    trayer --edge top --align right --widthtype request --height 24 --SetDockType true \
+        --transparent false >>"$work/trayer.log" 2>&1 &
+    trayer_pid=$!
+    pids+=($trayer_pid)
+    settled() { panel || ! kill -0 "$trayer_pid" 2>/dev/null; }
+    wait_for 20 settled && panel >/dev/null && break
+    if kill -0 "$trayer_pid" 2>/dev/null; then
+        echo "trayer attempt $attempt: running, no panel window" >>"$work/trayer.log"
+        kill "$trayer_pid"
+    else
+        wait "$trayer_pid" && code=0 || code=$?
+        echo "trayer attempt $attempt: exited with status $code" >>"$work/trayer.log"
+    fi
+    [ "$attempt" -eq 2 ] && fail "trayer did not start"
+done
 tray="$(xdotool search --classname '^panel$' | head -1)"
 
 QT_LOGGING_RULES="parvel.shell.debug=true" "$parvel" >"$work/parvel.log" 2>&1 &
