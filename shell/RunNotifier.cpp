@@ -6,7 +6,8 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QDBusReply>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QSystemTrayIcon>
 
 using namespace Qt::StringLiterals;
@@ -68,26 +69,57 @@ QString RunNotifier::linksOfThisRun() const {
 }
 
 void RunNotifier::notify(const QString& text) {
-    if (haveSessionBus() &&
-        QDBusConnection::sessionBus().interface()->isServiceRegistered(service)) {
-        QDBusMessage capabilities =
-            QDBusMessage::createMethodCall(service, path, service, u"GetCapabilities"_s);
-        const QDBusReply<QStringList> reply = QDBusConnection::sessionBus().call(capabilities);
+    if (!notificationServiceExists()) {
+        showTrayMessage(text);
+        return;
+    }
+    // Asynchronous: a notification server that is being started by the bus,
+    // or that hangs, must not stall the popover and the tray icon.
+    const QDBusMessage capabilities =
+        QDBusMessage::createMethodCall(service, path, service, u"GetCapabilities"_s);
+    auto* asked =
+        new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(capabilities), this);
+    QObject::connect(asked, &QDBusPendingCallWatcher::finished, this, [this, text, asked] {
+        asked->deleteLater();
+        const QDBusPendingReply<QStringList> reply = *asked;
+        const QStringList capabilities = reply.isError() ? QStringList() : reply.value();
         QStringList actions;
-        if (reply.isValid() && reply.value().contains(u"actions"_s)) {
+        if (capabilities.contains(u"actions"_s)) {
             if (!m_links.isEmpty())
                 actions << u"copy"_s << u"Copy links"_s;
-            actions << u"open"_s << u"Open Parvel"_s;
+            // "default" is what a click on the notification itself invokes;
+            // servers show no button for it, hence "open" as well.
+            actions << u"open"_s << u"Open Parvel"_s << u"default"_s << u"Open Parvel"_s;
         }
         QDBusMessage call = QDBusMessage::createMethodCall(service, path, service, u"Notify"_s);
-        call << u"Parvel"_s << m_notification << u"dev.parvel.Parvel"_s << u"Parvel"_s << text
+        // A server with "body-markup" reads the body as markup; file names and
+        // the server's error texts are plain text.
+        const QString body = capabilities.contains(u"body-markup"_s) ? text.toHtmlEscaped() : text;
+        call << u"Parvel"_s << m_notification << u"dev.parvel.Parvel"_s << u"Parvel"_s << body
              << actions << QVariantMap{{u"desktop-entry"_s, u"dev.parvel.Parvel"_s}} << -1;
-        const QDBusReply<uint> id = QDBusConnection::sessionBus().call(call);
-        if (id.isValid()) {
-            m_notification = id.value();
-            return;
-        }
-    }
+        auto* sent =
+            new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call), this);
+        QObject::connect(sent, &QDBusPendingCallWatcher::finished, this, [this, text, sent] {
+            sent->deleteLater();
+            const QDBusPendingReply<uint> id = *sent;
+            if (id.isError())
+                showTrayMessage(text);
+            else
+                m_notification = id.value();
+        });
+    });
+}
+
+bool RunNotifier::notificationServiceExists() const {
+    if (!haveSessionBus())
+        return false;
+    // Most notification servers are started by the bus on the first call.
+    const QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
+    return bus->isServiceRegistered(service) ||
+           bus->activatableServiceNames().value().contains(service);
+}
+
+void RunNotifier::showTrayMessage(const QString& text) {
     if (QSystemTrayIcon::isSystemTrayAvailable() && QSystemTrayIcon::supportsMessages())
         m_tray.showMessage(u"Parvel"_s, text, QSystemTrayIcon::NoIcon);
 }
@@ -97,6 +129,6 @@ void RunNotifier::actionInvoked(uint id, const QString& action) {
         return;
     if (action == u"copy" && !m_links.isEmpty())
         m_shell.model().copy(m_links);
-    else if (action == u"open")
+    else if (action == u"open" || action == u"default")
         m_shell.showPopover();
 }

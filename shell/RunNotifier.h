@@ -30,6 +30,8 @@ private Q_SLOTS:
 private:
     void runChanged();
     void notify(const QString& text);
+    bool notificationServiceExists() const;
+    void showTrayMessage(const QString& text);
     QString linksOfThisRun() const;
 
     AppShell& m_shell;

@@ -25,6 +25,16 @@ done
 grep -qx 'Exec=parvel %F' "$prefix/share/applications/dev.parvel.Parvel.desktop" ||
     { echo "app_install: the desktop file does not open files with parvel" >&2; status=1; }
 
+# The installed executable finds its mode libraries from where it was put.
+import="$("$prefix/bin/parvel" --import-connection "$prefix/missing.json" 2>&1 >/dev/null || true)"
+case "$import" in
+    "Connection import failed: "*) ;;
+    *) echo "app_install: the installed import mode did not run: $import" >&2; status=1 ;;
+esac
+rendered="$(QT_QPA_PLATFORM=offscreen "$prefix/bin/parvel" --render-previews "$prefix/previews" 2>/dev/null || true)"
+[ "$rendered" = "Native views rendered." ] && [ -s "$prefix/previews/parvel-selected-light.png" ] ||
+    { echo "app_install: the installed views did not render: $rendered" >&2; status=1; }
+
 desktop-file-validate "$prefix/share/applications/dev.parvel.Parvel.desktop" || status=1
 appstreamcli validate --no-net --pedantic "$prefix/share/metainfo/dev.parvel.Parvel.metainfo.xml" ||
     status=1
