@@ -23,14 +23,14 @@ cleanup() {
 }
 trap cleanup EXIT
 
-fail() {
+report() {
     echo "app_e2e: $*" >&2
     for log in parvel trayer xdotool xvfb server; do
         [ -s "$work/$log.log" ] || continue
         echo "--- $log log" >&2; tail -n 40 "$work/$log.log" >&2
     done
-    exit 1
 }
+fail() { report "$@"; exit 1; }
 # wait_for SECONDS COMMAND…: polls every 0.1 s.
 wait_for() {
     local limit=$(($1 * 10)); shift
@@ -84,7 +84,13 @@ for attempt in 1 2; do
         wait "$trayer_pid" && code=0 || code=$?
         echo "trayer attempt $attempt: exited with status $code" >>"$work/trayer.log"
     fi
-    [ "$attempt" -eq 2 ] && fail "trayer did not start"
+    # Without a tray host there is nothing of Parvel's to test: report it as
+    # skipped (ctest's SKIP_RETURN_CODE), with everything the tools printed.
+    if [ "$attempt" -eq 2 ]; then
+        # ctest shows no output of a skipped test; scripts/test prints this file.
+        report "trayer did not start; skipped" 2>&1 | tee "${PARVEL_SKIP_LOG:-/dev/null}" >&2
+        exit 77
+    fi
 done
 tray="$(xdotool search --classname '^panel$' | head -1)"
 
