@@ -317,6 +317,13 @@ bool Server::start(std::string* error) {
     // body (what libcurl sends for a bare POST), but the HTTP library would
     // wait for one until its read time-out. Serve those before it tries.
     http->set_pre_routing_handler([p](const httplib::Request& req, httplib::Response& res) {
+        // The rest of an upload's body, sent after the server had answered
+        // and closed, can reach here parsed as a request without a method;
+        // it is no request of the client's, so it is not recorded.
+        if (req.method.empty()) {
+            res.status = 400;
+            return httplib::Server::HandlerResponse::Handled;
+        }
         if (req.has_header("Content-Length") || req.has_header("Transfer-Encoding"))
             return httplib::Server::HandlerResponse::Unhandled;
         const httplib::ContentReader nothing(
