@@ -22,7 +22,13 @@ Popup {
         const file = settings.editing
         const password = settings.protectedEdit ? settings.newPassword : null
         settings.afterTask(settings.model.changePassword(file, password),
-                           () => sheet.settings.editing = null)
+                           () => sheet.saved(file.id))
+    }
+    // The sheet may have been dismissed meanwhile (the window closed) and
+    // opened again for another file: that one stays.
+    function saved(id) {
+        if (settings.editing && settings.editing.id === id)
+            settings.editing = null
     }
 
     onShownChanged: shown ? open() : close()
