@@ -118,33 +118,12 @@ private Q_SLOTS:
     }
     void cleanupTestCase() { KeychainStore().clear(); }
 
-    void contentFollowsTheConnection();
     void accessSheet();
     void deleteConfirmation();
     void yourMacs();
     void preferences();
     void stateOutlivesTheWindowAndListKeepsItsPlace();
 };
-
-void SettingsViewTest::contentFollowsTheConnection() {
-    auto rig = std::make_unique<ModelRig>();
-    rig->model->setIsLoadingConnection(false);
-    show(std::move(rig));
-
-    // Not connected: the header and the connect view, whatever the tab says.
-    view()->setProperty("tab", 1);
-    QVERIFY(shows(u"connectButton"_s));
-    QVERIFY(!shows(u"createCodeButton"_s));
-
-    // Connected to an empty library: the selected section, then the files.
-    model().setConnection(m_server.bootstrap());
-    QVERIFY(shows(u"createCodeButton"_s));
-    QVERIFY(click(u"Files"_s));
-    QCOMPARE(state("tab").toInt(), 0);
-    QTRY_COMPARE_WITH_TIMEOUT(view()->findChild<QQuickItem*>(u"fileCount"_s)->property("text"),
-                              QVariant(u"0 shared files"_s), limit);
-    QVERIFY(shows(u"emptyText"_s));
-}
 
 void SettingsViewTest::accessSheet() {
     const SharedFile file = m_server.seed(u"plan.pdf"_s, 5);
