@@ -32,7 +32,10 @@ Popup {
     }
 
     onShownChanged: shown ? open() : close()
-    onClosed: settings.editing = null
+    // Escape closes it without going through `editing`; every other way
+    // clears `editing` first (and must not write it again while `shown` is
+    // still being updated).
+    onClosed: if (settings.editing) settings.editing = null
     onOpened: (settings.protectedEdit ? passwordField : protectSwitch).forceActiveFocus(Qt.PopupFocusReason)
 
     // Switching protection on leads straight to the field to type in.
