@@ -14,8 +14,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-struct Surfaces;
-
 class FakePopover final : public PopoverSurface {
 public:
     explicit FakePopover(QStringList& log) : m_log(log) {}
@@ -83,7 +81,9 @@ struct ShellRig {
         surfaces.popover = std::move(fake);
         surfaces.makeSettings = [this] {
             ++settingsMade;
-            return std::make_unique<FakeSettings>(log);
+            auto made = std::make_unique<FakeSettings>(log);
+            settings = made.get();
+            return made;
         };
         surfaces.makeChooser = [this] {
             ++choosersMade;
@@ -103,6 +103,7 @@ struct ShellRig {
     QStringList log;
     FakePopover* popover = nullptr;
     FakeChooser* chooser = nullptr;
+    FakeSettings* settings = nullptr;
     int settingsMade = 0;
     int choosersMade = 0;
     std::unique_ptr<AppShell> shell;
@@ -244,8 +245,12 @@ private Q_SLOTS:
         QVERIFY(
             QTest::qWaitFor([&] { return !shell.shell->model().isLoadingConnection(); }, 10'000));
         QCOMPARE(shell.takeLog(), QStringList({u"policy regular"_s, u"settings shown"_s}));
+        // Closed, it is kept: the next showing is the same window.
+        shell.settings->closed();
         shell.shell->showSettings();
         QCOMPARE(shell.settingsMade, 1);
+        QCOMPARE(shell.takeLog(),
+                 QStringList({u"policy accessory"_s, u"policy regular"_s, u"settings shown"_s}));
         shell.shell->showPopover();
         shell.takeLog();
 
