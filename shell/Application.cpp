@@ -12,10 +12,8 @@
 #include "shell/SettingsWindow.h"
 #include "shell/StatusIcon.h"
 #include "shell/WindowKeys.h"
-#ifdef PARVEL_HAS_VIEWS
 // The views' plugin is imported once for the executable (app/PreviewMode.cpp).
 #include "ui/Fonts.h"
-#endif
 
 #include <QApplication>
 #include <QDir>
@@ -63,9 +61,7 @@ int runApplication(int& argc, char** argv) {
     QApplication::setApplicationName(u"Parvel"_s);
     QApplication::setDesktopFileName(u"dev.parvel.Parvel"_s);
     QApplication::setQuitOnLastWindowClosed(false);
-#ifdef PARVEL_HAS_VIEWS
     registerApplicationFonts();
-#endif
     QApplication::setWindowIcon(
         QIcon::fromTheme(u"dev.parvel.Parvel"_s, QIcon(u":/parvel/icons/dev.parvel.Parvel.svg"_s)));
 

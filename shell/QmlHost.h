@@ -8,8 +8,6 @@ class QQuickView;
 
 // Puts a view of the `Parvel` QML module (MainView, SettingsView) into a
 // window by its type name, with `model` and `dark` set as it is created.
-// When the module or the type cannot be loaded the window shows a plain
-// stand-in, and the reason goes to the log once.
 void hostView(QQuickView& window, const QString& typeName, ParvelModel& model, bool dark);
 // Follows the desktop's colour scheme: sets `dark` on the hosted view.
 void setViewDark(QQuickView& window, bool dark);

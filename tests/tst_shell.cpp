@@ -14,8 +14,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-struct Surfaces;
-
 class FakePopover final : public PopoverSurface {
 public:
     explicit FakePopover(QStringList& log) : m_log(log) {}
@@ -83,7 +81,9 @@ struct ShellRig {
         surfaces.popover = std::move(fake);
         surfaces.makeSettings = [this] {
             ++settingsMade;
-            return std::make_unique<FakeSettings>(log);
+            auto made = std::make_unique<FakeSettings>(log);
+            settings = made.get();
+            return made;
         };
         surfaces.makeChooser = [this] {
             ++choosersMade;
@@ -103,6 +103,7 @@ struct ShellRig {
     QStringList log;
     FakePopover* popover = nullptr;
     FakeChooser* chooser = nullptr;
+    FakeSettings* settings = nullptr;
     int settingsMade = 0;
     int choosersMade = 0;
     std::unique_ptr<AppShell> shell;
@@ -244,8 +245,12 @@ private Q_SLOTS:
         QVERIFY(
             QTest::qWaitFor([&] { return !shell.shell->model().isLoadingConnection(); }, 10'000));
         QCOMPARE(shell.takeLog(), QStringList({u"policy regular"_s, u"settings shown"_s}));
+        // Closed, it is kept: the next showing is the same window.
+        shell.settings->closed();
         shell.shell->showSettings();
         QCOMPARE(shell.settingsMade, 1);
+        QCOMPARE(shell.takeLog(),
+                 QStringList({u"policy accessory"_s, u"policy regular"_s, u"settings shown"_s}));
         shell.shell->showPopover();
         shell.takeLog();
 
@@ -308,33 +313,28 @@ private Q_SLOTS:
         QVERIFY(LaunchRequest::parse({u"--import-connection"_s}, u"/"_s).isEmpty());
     }
 
-    void statusTexts() {
+    // The tray icon's tool tip, the notice at the end of a run, and where
+    // the popover goes.
+    void textsAndPlacement() {
         QCOMPARE(statusText(false, u"2 links copied. Ready to share."_s, 1), u"Send files"_s);
         QCOMPARE(statusText(true, u"Uploading 1 of 2…"_s, 0.427), u"Uploading 1 of 2… 42%"_s);
-        QCOMPARE(statusText(true, u"Preparing upload…"_s, 0), u"Preparing upload… 0%"_s);
         QCOMPARE(statusText(true, QString(), 1.5), u"Uploading… 100%"_s);
-    }
 
-    void runEndNotices() {
         const QString done = u"2 links copied. Ready to share."_s;
         QCOMPARE(runEndNotice(false, done, QString()), std::optional<QString>(done));
         QCOMPARE(runEndNotice(false, u"Upload cancelled."_s, u"Server error"_s),
                  std::optional<QString>(u"Server error"_s));
         QCOMPARE(runEndNotice(true, done, QString()), std::nullopt);
         QCOMPARE(runEndNotice(false, QString(), QString()), std::nullopt);
-    }
 
-    void popoverPlacement() {
         const QRect screen(0, 24, 1920, 1056); // a 24-pixel panel at the top
         const QSize size(336, 560);
-        // Under the icon, centred on it.
+        // Under the icon, centred on it; kept on screen at the right edge;
+        // above an icon in a bottom panel; top-right when nothing is known.
         QCOMPARE(popoverPosition(QRect(1000, 0, 24, 24), size, screen), QPoint(844, 30));
-        // At the right edge: kept on screen.
         QCOMPARE(popoverPosition(QRect(1896, 0, 24, 24), size, screen), QPoint(1584, 30));
-        // A panel at the bottom: above the icon.
         QCOMPARE(popoverPosition(QRect(1000, 1056, 24, 24), size, QRect(0, 0, 1920, 1056)),
                  QPoint(844, 490));
-        // The tray host does not say where the icon is: top-right.
         QCOMPARE(popoverPosition(QRect(), size, screen), QPoint(1578, 30));
     }
 };

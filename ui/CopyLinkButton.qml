@@ -4,45 +4,32 @@ import QtQuick.Templates as T
 import Parvel
 
 // Copies a file's link and confirms with a checkmark for 1.6 s; a second
-// press restarts the 1.6 s. Leaving the screen (the row going, the popover
-// closing) ends the confirmation at once.
+// press restarts the 1.6 s. The confirmation is kept by the card, by file id,
+// so rebuilding the row (each refresh does) does not end it early.
 T.AbstractButton {
     id: button
 
     required property ParvelModel model
     required property var file
-    property bool copied: false
+    required property CopyConfirmations confirmations
+    readonly property bool copied: confirmations.ids.indexOf(file.id) >= 0
 
     implicitWidth: 28
     implicitHeight: 28
     focusPolicy: Qt.StrongFocus
     hoverEnabled: true
     Accessible.role: Accessible.Button
-    Accessible.name: (copied ? "Link copied for " : "Copy link for ") + (file ? file.name : "")
+    Accessible.name: (copied ? "Link copied for " : "Copy link for ") + file.name
     ToolTip.visible: hovered
     ToolTip.text: copied ? "Copied" : "Copy link"
     ToolTip.delay: 600
+    // Space presses it as any button; Return and Enter too, as on a row.
+    Keys.onReturnPressed: clicked()
+    Keys.onEnterPressed: clicked()
 
     onClicked: {
         model.copyLink(file, false)
-        resetTimer.restart()
-        copied = true
-    }
-
-    Timer {
-        id: resetTimer
-        interval: 1600
-        onTriggered: button.copied = false
-    }
-
-    Connections {
-        target: button.Window.window
-        function onVisibleChanged() {
-            if (!button.Window.window.visible) {
-                resetTimer.stop()
-                button.copied = false
-            }
-        }
+        confirmations.confirm(file.id)
     }
 
     contentItem: Item {

@@ -10,12 +10,39 @@ Sheet {
 
     required property ParvelModel model
     required property int rows
+    signal hidden()
+
     // Bumped on every assignment of the file list, so rows re-read their file.
     property int revision: 0
+
+    // The ids of the files shown, in row order.
+    readonly property var shownIds: {
+        card.revision
+        const ids = []
+        for (let i = 0; i < card.rows; ++i)
+            ids.push(card.model.files.at(i).id)
+        return ids
+    }
 
     Connections {
         target: card.model
         function onFilesChanged() { card.revision++ }
+    }
+
+    // A row that leaves the screen ends its confirmation at once; so does
+    // closing the popover.
+    CopyConfirmations {
+        id: copiedLinks
+    }
+    onShownIdsChanged: copiedLinks.keepOnly(shownIds)
+    Connections {
+        target: card.Window.window
+        function onVisibleChanged() {
+            if (!card.Window.window.visible) {
+                copiedLinks.clear()
+                card.hidden()
+            }
+        }
     }
 
     RowLayout {
@@ -100,6 +127,7 @@ Sheet {
                     RowLayout {
                         spacing: 4
                         PlainLabel {
+                            id: accessLabel
                             text: row.file.isProtected ? "Password protected" : "Anyone with link"
                             font: Palvo.small
                             color: Palvo.ink2
@@ -121,13 +149,27 @@ Sheet {
                     id: copyButton
                     model: card.model
                     file: row.file
+                    confirmations: copiedLinks
+                    Accessible.description: accessLabel.text + " · " + row.file.formattedSize
+                    // The row's other actions, from the keyboard.
                     Keys.onMenuPressed: menu.popup(copyButton, 0, copyButton.height)
+                    Keys.onPressed: event => {
+                        if (event.key === Qt.Key_F10 && (event.modifiers & Qt.ShiftModifier)) {
+                            menu.popup(copyButton, 0, copyButton.height)
+                            event.accepted = true
+                        }
+                    }
                 }
             }
 
             TapHandler {
                 acceptedButtons: Qt.RightButton
                 onTapped: menu.popup()
+            }
+
+            Connections {
+                target: card
+                function onHidden() { menu.close() }
             }
 
             Menu {

@@ -43,7 +43,15 @@ Rectangle {
     implicitWidth: 720
     implicitHeight: 540
 
-    onOnScreenChanged: if (onScreen) appeared()
+    // Closing the window answers every open question with "Cancel": the
+    // next showing starts from the section, not from a half-answered sheet.
+    function dismissQuestions() {
+        editing = null
+        deleting = null
+        revoking = null
+    }
+
+    onOnScreenChanged: onScreen ? appeared() : dismissQuestions()
     Component.onCompleted: if (onScreen) appeared()
 
     ColumnLayout {

@@ -22,11 +22,20 @@ Popup {
         const file = settings.editing
         const password = settings.protectedEdit ? settings.newPassword : null
         settings.afterTask(settings.model.changePassword(file, password),
-                           () => sheet.settings.editing = null)
+                           () => sheet.saved(file.id))
+    }
+    // The sheet may have been dismissed meanwhile (the window closed) and
+    // opened again for another file: that one stays.
+    function saved(id) {
+        if (settings.editing && settings.editing.id === id)
+            settings.editing = null
     }
 
     onShownChanged: shown ? open() : close()
-    onClosed: settings.editing = null
+    // Escape closes it without going through `editing`; every other way
+    // clears `editing` first (and must not write it again while `shown` is
+    // still being updated).
+    onClosed: if (settings.editing) settings.editing = null
     onOpened: (settings.protectedEdit ? passwordField : protectSwitch).forceActiveFocus(Qt.PopupFocusReason)
 
     // Switching protection on leads straight to the field to type in.

@@ -111,6 +111,14 @@ ColumnLayout {
         }
     }
 
+    Connections {
+        target: section.settings
+        function onOnScreenChanged() {
+            if (!section.settings.onScreen)
+                actions.close()
+        }
+    }
+
     // One menu for every row: the rows stay cheap to create.
     Menu {
         id: actions
