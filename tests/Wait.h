@@ -9,8 +9,11 @@
 #include <QCoro/QCoroTask>
 
 #include <chrono>
+#include <concepts>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <type_traits>
 #include <variant>
 
@@ -39,18 +42,41 @@ template <class T> QCoro::Task<> drive(QCoro::Task<T> task, std::shared_ptr<Stat
         state->loop->quit();
 }
 
+// Runs the event loop until the task has ended or the limit has passed.
+template <class T> void runLoop(State<T>& state) {
+    if (state.value)
+        return;
+    QEventLoop loop;
+    state.loop = &loop;
+    QTimer::singleShot(waitLimit, &loop, &QEventLoop::quit);
+    loop.exec();
+    state.loop = nullptr;
+}
+
 } // namespace wait_detail
 
 // The task's result, or none when it did not finish within the limit.
 template <class T> [[nodiscard]] Waited<T> waitWithin(QCoro::Task<T> task) {
     auto state = std::make_shared<wait_detail::State<T>>();
     auto driver = wait_detail::drive(std::move(task), state);
-    if (!state->value) {
-        QEventLoop loop;
-        state->loop = &loop;
-        QTimer::singleShot(waitLimit, &loop, &QEventLoop::quit);
-        loop.exec();
-        state->loop = nullptr;
-    }
+    wait_detail::runLoop(*state);
     return std::move(state->value);
+}
+
+// The result of the task `start(stop)`, or none when it did not finish within
+// the limit: then the task is stopped and given another limit to end, so
+// that nothing of it outlives the test by much.
+template <class Start>
+requires std::invocable<Start&, std::stop_token>
+[[nodiscard]] auto waitWithin(Start start) {
+    using T = typename std::invoke_result_t<Start&, std::stop_token>::value_type;
+    std::stop_source stop;
+    auto state = std::make_shared<wait_detail::State<T>>();
+    auto driver = wait_detail::drive(start(stop.get_token()), state);
+    wait_detail::runLoop(*state);
+    if (state->value)
+        return std::move(state->value);
+    stop.request_stop();
+    wait_detail::runLoop(*state);
+    return Waited<T>();
 }

@@ -94,7 +94,8 @@ class CliTest : public QObject {
 private Q_SLOTS:
     void initTestCase() {
         QVERIFY(m_dir.isValid());
-        QVERIFY(QDir().mkpath(path(u"work"_s)) && QDir().mkpath(path(u"HOME"_s)));
+        QVERIFY(QDir().mkpath(path(u"HOME"_s)));
+        writeFile(path(u"work/good.json"_s), "{\"serverURL\":\"https://a\",\"token\":\"good\"}");
         m_secretService = SecretServiceKit::available();
     }
     void init() {
@@ -164,7 +165,6 @@ private Q_SLOTS:
     // failure, not a death by SIGPIPE.
     void closedOutput() {
         writeFile(indexPath(), "[]");
-        writeFile(path(u"work/good.json"_s), "{\"serverURL\":\"https://a\",\"token\":\"good\"}");
         QCOMPARE(run({u"--json"_s}, false, true), (Outcome{1, {}, {}}));
         QCOMPARE(run({u"--import-connection"_s, u"good.json"_s}, false, true),
                  (Outcome{1, {}, {}}));
@@ -174,7 +174,6 @@ private Q_SLOTS:
     // --import-connection neither Qt GUI nor libcurl.
     void loadsOnlyWhatItUses() {
         writeFile(indexPath(), "[]");
-        writeFile(path(u"work/good.json"_s), "{\"serverURL\":\"https://a\",\"token\":\"good\"}");
         m_extraEnvironment.insert(u"LD_DEBUG"_s, u"libs"_s);
         const auto [jsonStatus, jsonOut, jsonLoads] = run({u"--json"_s});
         const auto [importStatus, importOut, importLoads] =
@@ -248,7 +247,6 @@ private Q_SLOTS:
         QFETCH(QByteArray, out);
         QFETCH(QString, token);
         writeFile(indexPath(), "[\"index\"]");
-        writeFile(path(u"work/good.json"_s), "{\"serverURL\":\"https://a\",\"token\":\"good\"}");
         writeFile(path(u"work/bad.json"_s), "{}");
         writeFile(path(u"work/--json"_s), "{\"serverURL\":\"https://a\",\"token\":\"dashes\"}");
         const auto [exitStatus, output, _] =

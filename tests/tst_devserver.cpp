@@ -94,13 +94,6 @@ QString refusal(const Reply& r) {
            (r[u"error"].toString().isEmpty() ? u" without text"_s : u" with text"_s);
 }
 
-QStringList idsOf(const QJsonValue& files) {
-    QStringList ids;
-    for (const QJsonValue& file : files.toArray())
-        ids.append(file[u"id"].toString());
-    return ids;
-}
-
 } // namespace
 
 class TestDevServer : public QObject {
@@ -125,7 +118,12 @@ class TestDevServer : public QObject {
         return api("POST", "/api/connect", "",
                    "{\"code\":\"" + code + "\",\"name\":\"" + name + "\"}");
     }
-    QStringList listed() const { return idsOf(api("GET", "/api/files", boot())[u"files"]); }
+    QStringList listed() const {
+        QStringList ids;
+        for (const QJsonValue& file : api("GET", "/api/files", boot())[u"files"].toArray())
+            ids.append(file[u"id"].toString());
+        return ids;
+    }
     // Ticket, bytes and completion; the completion's reply.
     Reply share(const std::string& name, const std::string& bytes,
                 const std::string& password = "null") const {

@@ -102,30 +102,41 @@ private Q_SLOTS:
         QCOMPARE(model.message(), u"before"_s);
     }
 
+    // Called from QML as the views call it: values read from the model go
+    // back into it, a string protects the file, null lifts the protection,
+    // and the list the view reads is already updated when `finished` arrives.
     void changeAccess() {
         const SharedFile first = m_server.seed(u"first.txt"_s, 1);
         const SharedFile target = m_server.seed(u"target.txt"_s, 2);
         auto rig = refreshedRig();
         ParvelModel& model = *rig->model;
-        model.assignFiles({first, target});
+        model.assignFiles({target, first});
         const std::string path = "/api/files/" + target.id.toStdString();
+        QQmlEngine engine;
+        QQmlComponent component(&engine, QUrl::fromLocalFile(QStringLiteral(
+                                             PARVEL_SOURCE_DIR "/tests/ActionsFromQml.qml")));
+        std::unique_ptr<QObject> view(
+            component.createWithInitialProperties({{u"model"_s, QVariant::fromValue(&model)}}));
+        QVERIFY2(view, qPrintable(component.errorString()));
+        QVERIFY(view->property("nullsForNone").toBool());
+        QCOMPARE(view->property("firstFile").toString(), target.name);
 
-        QVERIFY(finishes(model.changePassword(target, u"pa ss"_s)));
-        auto patches = m_server.requests("PATCH", path);
-        QCOMPARE(patches.size(), size_t(1));
-        QCOMPARE(patches.back().body, std::string(R"({"password":"pa ss"})"));
+        QMetaObject::invokeMethod(view.get(), "protect", Q_ARG(QVariant, u"pa ss"_s));
+        QTRY_COMPARE_WITH_TIMEOUT(view->property("log").toStringList().size(), 1, 10000);
         SharedFile changed = target;
         changed.isProtected = true;
-        QCOMPARE(model.files(), (QList<SharedFile>{first, changed}));
+        QCOMPARE(model.files(), (QList<SharedFile>{changed, first}));
         QCOMPARE(model.message(), u"Access updated."_s);
         QCOMPARE(rig->index(), encode(model.files()));
-
-        // None turns protection off: "password" is present and null.
-        QVERIFY(finishes(model.changePassword(target, QVariant())));
-        patches = m_server.requests("PATCH", path);
+        QMetaObject::invokeMethod(view.get(), "protect",
+                                  Q_ARG(QVariant, QVariant::fromValue(nullptr)));
+        QTRY_COMPARE_WITH_TIMEOUT(view->property("log").toStringList().size(), 2, 10000);
+        QCOMPARE(view->property("log").toStringList(),
+                 (QStringList{u"target.txt true true"_s, u"target.txt false true"_s}));
+        const auto patches = m_server.requests("PATCH", path);
         QCOMPARE(patches.size(), size_t(2));
-        QCOMPARE(patches.back().body, std::string(R"({"password":null})"));
-        QVERIFY(!model.files().at(1).isProtected);
+        QCOMPARE(patches[0].body, std::string(R"({"password":"pa ss"})"));
+        QCOMPARE(patches[1].body, std::string(R"({"password":null})"));
 
         // The file has left the list meanwhile: the index is still saved.
         model.assignFiles({first});
@@ -219,37 +230,6 @@ private Q_SLOTS:
         QVERIFY(listAskedFirst);
         QVERIFY(!model.connection() && model.devices().isEmpty() && !KeychainStore().load());
         QCOMPARE(model.error(), disconnectedText);
-    }
-
-    void actionsFromQml() {
-        const SharedFile file = m_server.seed(u"from qml.txt"_s, 5);
-        auto rig = refreshedRig();
-        ParvelModel& model = *rig->model;
-        model.assignFiles({file});
-        QQmlEngine engine;
-        QQmlComponent component(&engine, QUrl::fromLocalFile(QStringLiteral(
-                                             PARVEL_SOURCE_DIR "/tests/ActionsFromQml.qml")));
-        QVERIFY2(component.isReady(), qPrintable(component.errorString()));
-        std::unique_ptr<QObject> view(
-            component.createWithInitialProperties({{u"model"_s, QVariant::fromValue(&model)}}));
-        QVERIFY2(view, qPrintable(component.errorString()));
-        QVERIFY(view->property("nullsForNone").toBool());
-        QCOMPARE(view->property("firstFile").toString(), file.name);
-
-        // A string protects the file; null lifts the protection. The list
-        // the view reads is already updated when `finished` arrives.
-        const std::string path = "/api/files/" + file.id.toStdString();
-        QMetaObject::invokeMethod(view.get(), "protect", Q_ARG(QVariant, u"se cret"_s));
-        QTRY_COMPARE_WITH_TIMEOUT(view->property("log").toStringList().size(), 1, 10000);
-        QMetaObject::invokeMethod(view.get(), "protect",
-                                  Q_ARG(QVariant, QVariant::fromValue(nullptr)));
-        QTRY_COMPARE_WITH_TIMEOUT(view->property("log").toStringList().size(), 2, 10000);
-        QCOMPARE(view->property("log").toStringList(),
-                 (QStringList{u"from qml.txt true true"_s, u"from qml.txt false true"_s}));
-        const auto patches = m_server.requests("PATCH", path);
-        QCOMPARE(patches.size(), size_t(2));
-        QCOMPARE(patches[0].body, std::string(R"({"password":"se cret"})"));
-        QCOMPARE(patches[1].body, std::string(R"({"password":null})"));
     }
 
     void modelGoneWhileRequestIsOut() {

@@ -22,31 +22,26 @@ private Q_SLOTS:
     void cleanupTestCase() { KeychainStore().clear(); }
 
     void storedConnectionRead() {
-        for (const bool stored : {false, true}) {
-            if (stored)
-                QVERIFY(KeychainStore().save(m_server.bootstrap()));
+        // None stored: the settings open, once, however often the read is
+        // waited for.
+        {
             ModelRig rig(true);
             QVERIFY(rig.model->isLoadingConnection());
             int opened = 0;
             rig.model->openSettings = [&] { ++opened; };
             QVERIFY(waitWithin(rig.model->connectionTask()->wait()));
-            QVERIFY(!rig.model->isLoadingConnection());
-            QCOMPARE(rig.model->connection(),
-                     stored ? std::optional(m_server.bootstrap()) : std::nullopt);
-            QCOMPARE(opened, stored ? 0 : 1);
-            // Waiting again returns at once, and nothing runs twice.
             QVERIFY(waitWithin(rig.model->connectionTask()->wait()));
-            QCOMPARE(opened, stored ? 0 : 1);
+            QVERIFY(!rig.model->isLoadingConnection() && !rig.model->connection());
+            QCOMPARE(opened, 1);
         }
-    }
 
-    void refreshWaitsForTheRead() {
+        // Stored: a refresh asked for while the read runs waits for it.
         m_server.seed(u"waiting.txt"_s, 3);
         QVERIFY(KeychainStore().save(m_server.bootstrap()));
         server().clearRequests();
-
         auto gate = std::make_shared<GatedStore>(std::make_shared<KeychainStore>());
         ModelRig rig(true, gate);
+        rig.model->openSettings = [] { QFAIL("the settings opened"); };
         TaskHandle* refreshing = rig.model->refresh();
         QCoreApplication::processEvents();
         QVERIFY(!refreshing->isFinished() && !rig.model->isRefreshing());
@@ -55,6 +50,7 @@ private Q_SLOTS:
 
         gate->release();
         QVERIFY(finishes(refreshing));
+        QCOMPARE(rig.model->connection(), std::optional(m_server.bootstrap()));
         QCOMPARE(m_server.count("GET", "/api/me"), size_t(1));
         QCOMPARE(rig.model->currentDeviceID(), u"bootstrap"_s);
         QCOMPARE(rig.model->files(), m_server.serverFiles());
@@ -186,32 +182,27 @@ private Q_SLOTS:
         QVERIFY(server().requests().empty() && errorSpy.isEmpty());
     }
 
-    void overlappingRefreshIsDropped() {
+    void refreshWhileOneIsOut() {
         auto rig = m_server.connectedRig();
         ParvelModel& model = *rig->model;
         model.setMessage(u"status"_s);
         server().injectFault("GET", "/api/me", Fault::delayed(std::chrono::milliseconds(300)));
         TaskHandle* first = model.refresh();
         QVERIFY(model.isRefreshing());
+        // A second refresh is dropped without a sound.
         QSignalSpy refreshing(&model, &ParvelModel::isRefreshingChanged);
         QVERIFY(model.refresh()->isFinished());
         QVERIFY(refreshing.isEmpty());
+        // The published connection changes while /api/me is out: the running
+        // refresh goes on with the connection it read.
+        model.setConnection(Connection{m_server.baseURL(), u"someone-else"_s});
         QVERIFY(finishes(first));
         QCOMPARE(m_server.count("GET", "/api/me"), size_t(1));
-        QCOMPARE(model.message(), u"status"_s); // a refresh never touches it
-    }
-
-    void refreshUsesTheConnectionItRead() {
-        auto rig = m_server.connectedRig();
-        server().injectFault("GET", "/api/me", Fault::delayed(std::chrono::milliseconds(200)));
-        TaskHandle* running = rig->model->refresh();
-        // The published connection changes while /api/me is out.
-        rig->model->setConnection(Connection{m_server.baseURL(), u"someone-else"_s});
-        QVERIFY(finishes(running));
         const auto files = m_server.requests("GET", "/api/files");
         QCOMPARE(files.size(), size_t(1));
         QCOMPARE(header(files.front(), "authorization"), u"Bearer "_s + m_server.bootstrap().token);
-        QCOMPARE(rig->model->error(), QString());
+        QCOMPARE(model.error(), QString());
+        QCOMPARE(model.message(), u"status"_s); // a refresh never touches it
     }
 };
 

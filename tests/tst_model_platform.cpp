@@ -1,8 +1,7 @@
 // The Linux backends behind the model's services: this computer's name, the
-// build's settings, the clipboard (offscreen platform) and the desktop
-// portal's preferences over a private session bus.
+// clipboard (offscreen platform) and the desktop portal's preferences over a
+// private session bus.
 
-#include "model/LocalIndex.h"
 #include "platform/ClipboardPasteboard.h"
 #include "platform/ComputerName.h"
 #include "platform/PortalSettings.h"
@@ -68,16 +67,6 @@ private Q_SLOTS:
         QVERIFY(write("PRETTY_HOSTNAME=\"\"\n"));
         QCOMPARE(ComputerName::resolve(info, u"host"_s), u"host"_s);
         QCOMPARE(ComputerName::resolve(info, QString()), u"My Mac"_s);
-    }
-
-    void systemServices() {
-        // The model writes where `parvel --json` reads.
-        QTemporaryDir home;
-        qputenv("XDG_DATA_HOME", QFile::encodeName(home.path()));
-        const Services services = Services::system();
-        QCOMPARE(LocalIndex::userPath(), home.path() + u"/Parvel/files.json"_s);
-        QCOMPARE(LocalIndex::path(services.applicationSupportDir), LocalIndex::userPath());
-        qunsetenv("XDG_DATA_HOME");
     }
 
     void clipboardHoldsOnePlainString() {

@@ -121,34 +121,35 @@ private Q_SLOTS:
 
     void constructorDefaults() {
         ParvelModel model(false, services());
-        QCOMPARE(model.serverURL(), u"https://localhost:8443"_s);
         QCOMPARE(model.deviceName(), u"Ada’s Computer"_s);
         QVERIFY(!model.isLoadingConnection() && !model.connectionTask());
         // A value that is not text falls back to the default; text is taken
         // as is, even empty.
-        QCOMPARE(ParvelModel(false, services(QVariant(42))).serverURL(),
-                 u"https://localhost:8443"_s);
-        QCOMPARE(ParvelModel(false, services(QVariant(QString()))).serverURL(), QString());
-        QCOMPARE(ParvelModel(false, services(u" https://f.example/ "_s)).serverURL(),
-                 u" https://f.example/ "_s);
+        const std::pair<QVariant, QString> settings[] = {
+            {QVariant(), u"https://localhost:8443"_s},
+            {QVariant(42), u"https://localhost:8443"_s},
+            {QVariant(QString()), QString()},
+            {u" https://f.example/ "_s, u" https://f.example/ "_s}};
+        for (const auto& [setting, url] : settings)
+            QCOMPARE(ParvelModel(false, services(setting)).serverURL(), url);
         Services nameless = services();
         nameless.computerName.clear();
         QCOMPARE(ParvelModel(false, nameless).deviceName(), u"My Mac"_s);
     }
 
     void indexWriter() {
+        // Missing folders are made; the file is the encoded list, owner-only,
+        // and each write replaces the whole file.
         const QString data = m_dir.filePath(u"share"_s);
-        const QString path = LocalIndex::path(data);
-        QCOMPARE(path, data + u"/Parvel/files.json"_s);
-        // Missing folders are made; the file is the encoded list, owner-only.
         const QList<SharedFile> files = {sample(u"2"_s, u"Café crème.txt"_s),
                                          sample(u"1"_s, u"b"_s)};
         QVERIFY(LocalIndex::write(data, files));
-        QCOMPARE(readAll(path), encode(files));
-        QCOMPARE(QFile::permissions(path), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                               QFileDevice::ReadUser | QFileDevice::WriteUser);
-        QVERIFY(LocalIndex::write(data, {})); // each write replaces the whole file
-        QCOMPARE(readAll(path), QByteArray("[]"));
+        QCOMPARE(readAll(LocalIndex::path(data)), encode(files));
+        QCOMPARE(QFile::permissions(LocalIndex::path(data)),
+                 QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser |
+                     QFileDevice::WriteUser);
+        QVERIFY(LocalIndex::write(data, {}));
+        QCOMPARE(readAll(LocalIndex::path(data)), QByteArray("[]"));
         QVERIFY(!LocalIndex::write(QString(), files));
     }
 };

@@ -6,13 +6,10 @@
 class RecordsTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void sharedFileDecoding_data();
     void sharedFileDecoding();
     void otherRecords();
     void pairingMayBeNull();
     void roundTrips();
-    void byteCounts_data();
     void byteCounts();
-    void errorDescriptions();
     void hostileInputNeverCrashes();
 };

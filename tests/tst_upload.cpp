@@ -89,18 +89,21 @@ class UploadTest : public QObject {
     ServerFixture m_server;
     QTemporaryDir m_files;
 
+    std::unique_ptr<ModelRig> m_rig; // connected, one for each test
+
     devserver::Server& server() { return *m_server.server; }
-    // Off the shared keyring: the real file store in a folder of our own.
-    std::unique_ptr<ModelRig> rig() {
-        return m_server.connectedRig(std::make_shared<FolderStore>(m_files.filePath(u"store"_s)));
-    }
     QUrl file(const QString& name, qint64 size) {
         return QUrl::fromLocalFile(writeFile(m_files.filePath(name), size));
     }
 
 private Q_SLOTS:
     void initTestCase() { QVERIFY(m_server.start()); }
-    void init() { m_server.reset(); }
+    void init() {
+        m_server.reset();
+        // Off the shared keyring: the real file store in a folder of our own.
+        m_rig = m_server.connectedRig(std::make_shared<FolderStore>(m_files.filePath(u"store"_s)));
+    }
+    void cleanup() { m_rig.reset(); }
 
     void progressReporter() {
         QList<double> delivered;
@@ -132,8 +135,7 @@ private Q_SLOTS:
     }
 
     void selection() {
-        auto r = rig();
-        ParvelModel& model = *r->model;
+        ParvelModel& model = *m_rig->model;
         const QString zip = u"Choose files. Zip folders before sharing them."_s;
         const QUrl a = file(u"a.txt"_s, 10), b = file(u"b.txt"_s, 32);
         QVERIFY(QDir(m_files.path()).mkpath(u"folder"_s));
@@ -168,8 +170,7 @@ private Q_SLOTS:
     }
 
     void createRequestCarriesSizeAndPassword() {
-        auto r = rig();
-        ParvelModel& model = *r->model;
+        ParvelModel& model = *m_rig->model;
         // Exactly the limit is accepted. The create request is refused so
         // that none of the 5 GB moves; what matters is what it asked for.
         server().injectFault("POST", "/api/files",
@@ -209,8 +210,7 @@ private Q_SLOTS:
     }
 
     void threeFilesInOrder() {
-        auto r = rig();
-        ParvelModel& model = *r->model;
+        ParvelModel& model = *m_rig->model;
         const QList<QUrl> urls{file(u"first.txt"_s, 1000), file(u"second.bin"_s, 3 << 20),
                                file(u"third ü.txt"_s, 7)};
         model.setFiles(urls, false);
@@ -249,7 +249,7 @@ private Q_SLOTS:
         QCOMPARE(listed,
                  (QStringList{u"third ü.txt 7"_s, u"second.bin 3145728"_s, u"first.txt 1000"_s}));
         QCOMPARE(sent, (QList<qint64>{1000, 3 << 20, 7}));
-        QCOMPARE(r->index(), encode(files));
+        QCOMPARE(m_rig->index(), encode(files));
         QCOMPARE(clipboard()->text(), files[2].url + u'\n' + files[1].url + u'\n' + files[0].url);
         QVERIFY(model.selected().isEmpty() && !model.selectedBytes()); // spent
         QCOMPARE(model.password(), QString());
@@ -264,12 +264,11 @@ private Q_SLOTS:
         QCOMPARE(model.message(), u"Link copied. Ready to share."_s);
         QCOMPARE(clipboard()->text(), model.files()[0].url);
         QVERIFY(model.files()[0].isProtected && model.usePassword());
-        QCOMPARE(r->index(), encode(model.files()));
+        QCOMPARE(m_rig->index(), encode(model.files()));
     }
 
     void failureInTheMiddleKeepsFinishedLinks() {
-        auto r = rig();
-        ParvelModel& model = *r->model;
+        ParvelModel& model = *m_rig->model;
         const QList<QUrl> urls{file(u"one.txt"_s, 100), file(u"two.txt"_s, 100),
                                file(u"three.txt"_s, 100)};
         // The fault goes in when the run announces the second file, before
@@ -296,8 +295,7 @@ private Q_SLOTS:
     }
 
     void cancellationDuringTransfer() {
-        auto r = rig();
-        ParvelModel& model = *r->model;
+        ParvelModel& model = *m_rig->model;
         const QUrl big = file(u"big.bin"_s, 64 << 20);
 
         // Cancelled before its first step: the run ends without a request.
@@ -343,8 +341,7 @@ private Q_SLOTS:
     }
 
     void fileReplacedByAPipe() {
-        auto r = rig();
-        ParvelModel& model = *r->model;
+        ParvelModel& model = *m_rig->model;
         const QUrl url = file(u"swapped.txt"_s, 10);
         const QByteArray path = QFile::encodeName(url.toLocalFile());
         // Swapped after the run measured it, before its bytes are read.
@@ -377,8 +374,7 @@ private Q_SLOTS:
     }
 
     void cancellationArrivingWithAnAnswer() {
-        auto r = rig();
-        ParvelModel& model = *r->model;
+        ParvelModel& model = *m_rig->model;
         const QList<QUrl> urls{file(u"one.txt"_s, 100), file(u"two.txt"_s, 100)};
 
         // The answer to the create request is in, so the server holds a
@@ -412,8 +408,7 @@ private Q_SLOTS:
     }
 
     void failedRunsDiscardTheFile() {
-        auto r = rig();
-        ParvelModel& model = *r->model;
+        ParvelModel& model = *m_rig->model;
         clipboard()->setText(u"before"_s);
         // Plain http is refused even on loopback, and so is any spelling of
         // https but the exact one: a listener there must never see a
@@ -443,7 +438,7 @@ private Q_SLOTS:
                                  Fault::withStatus(status, R"({"error":"Not yours."})"), 1);
             QVERIFY(run(model));
             QCOMPARE(model.error(), u"The upload did not finish. Please try again."_s);
-            QVERIFY(model.connection() && r->store->load());
+            QVERIFY(model.connection() && m_rig->store->load());
             QCOMPARE(model.selected().size(), 1);
             QCOMPARE(m_server.count("DELETE", "/api/files/*"), size_t(1));
         }
@@ -454,7 +449,7 @@ private Q_SLOTS:
                              Fault::withStatus(401, R"({"error":"Unknown token."})"), 1);
         QVERIFY(run(model));
         QCOMPARE(model.error(), disconnectedText);
-        QVERIFY(!model.connection() && !r->store->load());
+        QVERIFY(!model.connection() && !m_rig->store->load());
         QVERIFY(model.selected().isEmpty());
         QCOMPARE(model.message(), QString());
         QCOMPARE(clipboard()->text(), u"before"_s);
