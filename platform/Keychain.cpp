@@ -3,36 +3,17 @@
 #include "platform/CredentialStore.h"
 #include "platform/FileCredentialStore.h"
 #include "platform/SecretServiceStore.h"
+#include "platform/SessionBus.h"
 
 #include <QFileInfo>
 
 #include <algorithm>
 #include <thread>
 
-#include <sys/stat.h>
-
-namespace {
-
-bool sessionBusConfigured() {
-    if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
-        return true;
-    // GLib connects to $XDG_RUNTIME_DIR/bus by itself when the address is
-    // unset, so that socket counts as configured. Without it GLib would try
-    // to autolaunch a bus, which is exactly what must never happen.
-    const QString runtimeDir = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (runtimeDir.isEmpty())
-        return false;
-    struct stat st {};
-    const QByteArray bus = QFile::encodeName(runtimeDir + QStringLiteral("/bus"));
-    return ::stat(bus.constData(), &st) == 0 && S_ISSOCK(st.st_mode);
-}
-
-} // namespace
-
 namespace Keychain {
 
 std::unique_ptr<CredentialStore> systemStore() {
-    if (sessionBusConfigured())
+    if (SessionBus::configured())
         return std::make_unique<SecretServiceStore>();
     return std::make_unique<FileCredentialStore>(FileCredentialStore::defaultFolder());
 }

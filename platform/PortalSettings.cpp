@@ -1,5 +1,7 @@
 #include "platform/PortalSettings.h"
 
+#include "platform/SessionBus.h"
+
 #include <QDBusConnection>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
@@ -25,18 +27,12 @@ QVariant unwrap(QVariant value) {
     return value;
 }
 
-bool haveSessionBus() {
-    return !qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS");
-}
-
 } // namespace
 
 PortalSettings::PortalSettings(QObject* parent) : QObject(parent) {
-    if (!haveSessionBus())
+    if (!SessionBus::connected())
         return;
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
-        return;
     bus.connect(portalService, portalPath, settingsInterface, u"SettingChanged"_s, this,
                 SLOT(onSettingChanged(QDBusMessage)));
     read(appearanceGroup, colorSchemeKey);

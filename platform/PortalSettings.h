@@ -9,8 +9,7 @@
 // (org.freedesktop.portal.Settings), followed live. Until the portal answers,
 // or when there is none, motion is allowed and the appearance is light.
 //
-// A session bus is used only when DBUS_SESSION_BUS_ADDRESS names one: letting
-// libdbus autolaunch a bus can hang on a keyring prompt.
+// A session bus is used only when one is configured (SessionBus::configured).
 class PortalSettings final : public QObject, public DesktopSettings {
     Q_OBJECT
 public:

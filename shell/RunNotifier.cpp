@@ -1,6 +1,7 @@
 #include "shell/RunNotifier.h"
 
 #include "model/ParvelModel.h"
+#include "platform/SessionBus.h"
 #include "shell/AppShell.h"
 
 #include <QDBusConnection>
@@ -16,12 +17,6 @@ namespace {
 
 const QString service = u"org.freedesktop.Notifications"_s;
 const QString path = u"/org/freedesktop/Notifications"_s;
-
-bool haveSessionBus() {
-    // Never let libdbus autolaunch a bus: that can hang on a keyring prompt.
-    return !qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS") &&
-           QDBusConnection::sessionBus().isConnected();
-}
 
 } // namespace
 
@@ -39,7 +34,7 @@ RunNotifier::RunNotifier(AppShell& shell, QSystemTrayIcon& tray, QObject* parent
     : QObject(parent), m_shell(shell), m_tray(tray) {
     QObject::connect(&m_shell.model(), &ParvelModel::isUploadingChanged, this,
                      &RunNotifier::runChanged);
-    if (haveSessionBus())
+    if (SessionBus::connected())
         QDBusConnection::sessionBus().connect(service, path, service, u"ActionInvoked"_s, this,
                                               SLOT(actionInvoked(uint, QString)));
 }
@@ -111,7 +106,7 @@ void RunNotifier::notify(const QString& text) {
 }
 
 bool RunNotifier::notificationServiceExists() const {
-    if (!haveSessionBus())
+    if (!SessionBus::connected())
         return false;
     // Most notification servers are started by the bus on the first call.
     const QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
