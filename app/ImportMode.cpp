@@ -1,12 +1,12 @@
 #include "app/ImportMode.h"
 
 #include "app/OutputStreams.h"
-#include "platform/Keychain.h"
+#include "platform/ConnectionStore.h"
 #include "platform/WholeFile.h"
 
 namespace {
 
-Result<void> importConnection(const QByteArray& path) {
+Result<void> importConnection(const QByteArray& path, ConnectionStore& store) {
     // The path is used as the raw bytes it came in, so any file name the
     // shell can pass works.
     const auto bytes = readWholeFile(path);
@@ -15,17 +15,21 @@ Result<void> importConnection(const QByteArray& path) {
     auto connection = decode<Connection>(*bytes);
     if (!connection)
         return std::unexpected(connection.error());
-    return Keychain::save(*connection);
+    // Unlocks the keyring first, with its prompt where the desktop has one.
+    if (auto ready = store.prepareSave(); !ready)
+        return ready;
+    return store.save(*connection);
 }
 
 } // namespace
 
 int runImportMode(const QByteArray& path) {
     ignoreBrokenPipes();
-    const Result<void> imported = importConnection(path);
+    const std::shared_ptr<ConnectionStore> store = systemConnectionStore();
+    const Result<void> imported = importConnection(path, *store);
     if (!imported) {
         writeError(QStringLiteral("Connection import failed: ") + describe(imported.error()));
         return 1;
     }
-    return writeOutput(QByteArrayLiteral("Connection saved in Keychain.\n")) ? 0 : 1;
+    return writeOutput(store->savedText().toUtf8() + '\n') ? 0 : 1;
 }

@@ -132,6 +132,9 @@ struct Server::Private {
         case Fault::Kind::Delay:
             std::this_thread::sleep_for(fault.delay);
             return false;
+        case Fault::Kind::Late:
+            lateBy() = fault.delay;
+            return false;
         case Fault::Kind::Status:
             res.status = fault.status;
             for (const auto& [name, value] : fault.headers)
@@ -191,6 +194,12 @@ struct Server::Private {
         return ++requests > 1;
     }
 
+    // How long the answer this worker thread just made waits before it goes.
+    static std::chrono::milliseconds& lateBy() {
+        thread_local std::chrono::milliseconds delay{0};
+        return delay;
+    }
+
     void serve(const httplib::Request& req, httplib::Response& res,
                const httplib::ContentReader* reader) {
         RecordedRequest recorded;
@@ -208,7 +217,7 @@ struct Server::Private {
         // Recorded before the answer is written, so a client that has its
         // answer can rely on finding its request in the record.
         if (const auto fault = takeFault(req.method, rawPath(req), isReusedConnection(req))) {
-            if (fault->kind != Fault::Kind::Delay)
+            if (fault->kind != Fault::Kind::Delay && fault->kind != Fault::Kind::Late)
                 record(recorded);
             if (applyFault(*fault, req, res)) {
                 // An upload answered early still has its body in flight.
@@ -312,6 +321,7 @@ bool Server::start(std::string* error) {
     Private* p = d.get();
     const auto handler = [p](const httplib::Request& req, httplib::Response& res) {
         p->serve(req, res, nullptr);
+        std::this_thread::sleep_for(std::exchange(Private::lateBy(), {}));
     };
     // A request without Content-Length and without chunked encoding has no
     // body (what libcurl sends for a bare POST), but the HTTP library would

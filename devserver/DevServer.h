@@ -39,6 +39,8 @@ struct Fault {
         MalformedJson, // answer 200 with a body that is not JSON
         JsonNull,      // answer 200 with the JSON literal null
         Delay,         // wait `delay`, then answer normally
+        Late,          // answer normally, but hold the answer `delay` before sending
+                       // it (GET only): an answer older than what happened meanwhile
         Drop,          // close the connection without an answer (see injectFault)
         Stream,        // answer `status`, send `streamBytes` of body, then hold the
                        // connection for `delay` and close it unfinished (endless: no limit)
@@ -64,6 +66,7 @@ struct Fault {
     static Fault delayed(std::chrono::milliseconds delay) {
         return {Kind::Delay, 0, {}, delay, {}};
     }
+    static Fault late(std::chrono::milliseconds delay) { return {Kind::Late, 0, {}, delay, {}}; }
     static Fault drop() { return {Kind::Drop, 0, {}, {}, {}}; }
     // A body that never ends, sent as fast as the client takes it.
     static Fault endless(int status) { return {Kind::Stream, status, {}, {}, {}, UINT64_MAX}; }

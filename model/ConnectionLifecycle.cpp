@@ -2,39 +2,17 @@
 
 #include "net/Endpoints.h"
 
-#include <QFuture>
+#include "model/StoreWorker.h"
+
 #include <QPointer>
-#include <QPromise>
-
-#include <QCoro/QCoroFuture>
-
-#include <system_error>
-#include <thread>
 
 namespace {
 
-using StoredConnection = std::optional<Connection>;
-
-// Runs the store's read on a thread of its own: the Secret Service may hold
-// it on an unlock prompt for as long as the user takes, and the main thread
-// must stay responsive meanwhile. A detached thread (not the shared pool)
-// so that a prompt nobody answers never holds up the end of the process.
-QFuture<StoredConnection> loadInBackground(std::shared_ptr<ConnectionStore> store) {
-    auto promise = std::make_shared<QPromise<StoredConnection>>();
-    QFuture<StoredConnection> future = promise->future();
-    promise->start();
-    auto read = [promise, store] {
-        promise->addResult(store ? store->load() : StoredConnection());
-        promise->finish();
-    };
-    try {
-        std::thread(read).detach();
-    } catch (const std::system_error&) {
-        // No thread to be had: reading here is better than never reading.
-        read();
-    }
-    return future;
-}
+const QString keyringSilentText =
+    QStringLiteral("The keyring did not answer, so Parvel could not read its saved connection.");
+const QString notSavedInTimeText =
+    QStringLiteral("Could not save the connection in the keyring: it did not answer in time.");
+const QString sessionOnlyText = QStringLiteral(" Parvel stays connected until it quits.");
 
 // The typed address without surrounding white space (Unicode-aware,
 // line breaks included), then without "/" at either end.
@@ -53,13 +31,26 @@ QString baseAddress(const QString& typed) {
 
 QCoro::Task<> ParvelModel::readStoredConnection(QPointer<TaskHandle> handle) {
     QPointer<ParvelModel> self(this);
-    const StoredConnection stored = co_await loadInBackground(m_services.store);
-    // The handle is the model's child: both are gone, or both are here.
-    if (!self)
-        co_return;
-    setConnection(stored);
+    std::optional<std::optional<Connection>> stored;
+    if (m_storeWorker) {
+        const bool wait = m_services.waitForStore;
+        // Calls are built outside the co_await expressions: g++ 12 destroys
+        // a closure made inside one once too often.
+        std::function<std::optional<Connection>(ConnectionStore&)> read =
+            [wait](ConnectionStore& store) {
+                return wait ? loadWaitingForService(store) : store.load().connection;
+            };
+        auto reading = m_storeWorker->run(std::move(read), m_services.storeTimeout);
+        stored = co_await std::move(reading);
+        // The handle is the model's child: both are gone, or both are here.
+        if (!self)
+            co_return;
+        if (!stored)
+            setError(keyringSilentText);
+    }
+    setConnection(stored.value_or(std::nullopt));
     setIsLoadingConnection(false);
-    if (!stored)
+    if (!stored || !*stored)
         showSettings();
     if (handle)
         handle->markFinished();
@@ -70,9 +61,9 @@ TaskHandle* ParvelModel::connect() {
     return track(handle, runConnect(handle->token()));
 }
 
-TaskHandle* ParvelModel::refresh() {
+TaskHandle* ParvelModel::refresh(bool byUser) {
     TaskHandle* handle = newTask();
-    return track(handle, runRefresh(handle->token()));
+    return track(handle, runRefresh(byUser, handle->token()));
 }
 
 QCoro::Task<> ParvelModel::runConnect(std::stop_token stop) {
@@ -82,6 +73,22 @@ QCoro::Task<> ParvelModel::runConnect(std::stop_token stop) {
     setError({});
 
     QPointer<ParvelModel> self(this);
+    // The code can be redeemed once only: the store must be able to take
+    // the connection before the server hands it out.
+    if (m_storeWorker) {
+        std::function<Result<void>(ConnectionStore&)> check = [](ConnectionStore& store) {
+            return store.prepareSave();
+        };
+        auto checking = m_storeWorker->run(std::move(check), m_services.storeTimeout);
+        const auto ready = co_await std::move(checking);
+        if (!self)
+            co_return;
+        if (!ready || !*ready) {
+            setError(ready ? describe(ready->error()) : notSavedInTimeText);
+            setConnecting(false);
+            co_return;
+        }
+    }
     const API api(Connection{baseAddress(m_serverURL), QString()});
     auto answer = co_await Endpoints::connect(api, m_connectionCode, m_deviceName, stop);
     if (!self)
@@ -96,23 +103,32 @@ QCoro::Task<> ParvelModel::runConnect(std::stop_token stop) {
     // The server names the address to use from now on; the typed one is
     // only for reaching it.
     const Connection connection{answer->serverURL, answer->token};
-    if (m_services.store) {
-        if (auto saved = m_services.store->save(connection); !saved) {
-            handleError(saved.error());
-            setConnecting(false);
+    // The code is spent: a connection that cannot be kept is still used for
+    // as long as Parvel runs, and the user is told.
+    QString notSaved;
+    if (m_storeWorker) {
+        std::function<Result<void>(ConnectionStore&)> save = [connection](ConnectionStore& store) {
+            return store.save(connection);
+        };
+        auto saving = m_storeWorker->run(std::move(save), m_services.storeTimeout);
+        const auto saved = co_await std::move(saving);
+        if (!self)
             co_return;
-        }
+        if (!saved || !*saved)
+            notSaved = (saved ? describe(saved->error()) : notSavedInTimeText) + sessionOnlyText;
     }
     setConnection(connection);
     setConnectionCode({});
 
-    co_await runRefresh(stop);
+    co_await runRefresh(false, stop);
     if (!self)
         co_return;
+    if (!notSaved.isEmpty() && m_connection)
+        setError(notSaved);
     setConnecting(false);
 }
 
-QCoro::Task<> ParvelModel::runRefresh(std::stop_token stop) {
+QCoro::Task<> ParvelModel::runRefresh(bool byUser, std::stop_token stop) {
     QPointer<ParvelModel> self(this);
     // A refresh asked for at launch must see the stored connection.
     if (const QPointer<TaskHandle> reading = m_connectionTask; reading && !reading->isFinished()) {
@@ -125,7 +141,15 @@ QCoro::Task<> ParvelModel::runRefresh(std::stop_token stop) {
         co_return;
     if (m_isRefreshing)
         co_return;
+    m_changesDuringRefresh.clear();
     setIsRefreshing(true);
+    // A failure of this refresh is its own, for the next one to clear.
+    const auto failed = [this, stop](const Error& error) {
+        if (stop.stop_requested())
+            return;
+        handleError(error);
+        m_errorFromRefresh = !isUnauthorized(error);
+    };
 
     // Both requests go with the connection read above, even when the
     // published one changes meanwhile.
@@ -134,8 +158,7 @@ QCoro::Task<> ParvelModel::runRefresh(std::stop_token stop) {
     if (!self)
         co_return;
     if (!me) {
-        if (!stop.stop_requested())
-            handleError(me.error());
+        failed(me.error());
         setIsRefreshing(false);
         co_return;
     }
@@ -145,20 +168,42 @@ QCoro::Task<> ParvelModel::runRefresh(std::stop_token stop) {
     if (!self)
         co_return;
     if (!list) {
-        if (!stop.stop_requested())
-            handleError(list.error());
+        failed(list.error());
         setIsRefreshing(false);
         co_return;
     }
-    assignFiles(std::move(list->files));
-    setError({});
+    assignFiles(withNewerChanges(std::move(list->files)));
+    if (byUser || m_errorFromRefresh)
+        setError({});
     saveIndex();
     setIsRefreshing(false);
 }
 
+void ParvelModel::noteChange(LocalChange change) {
+    if (m_isRefreshing)
+        m_changesDuringRefresh.append(std::move(change));
+}
+
+QList<SharedFile> ParvelModel::withNewerChanges(QList<SharedFile> answer) const {
+    for (const LocalChange& change : m_changesDuringRefresh) {
+        if (!change.record) {
+            answer.removeIf([&](const SharedFile& f) { return f.id == change.deletedID; });
+            continue;
+        }
+        const auto found = std::find_if(answer.begin(), answer.end(), [&](const SharedFile& f) {
+            return f.id == change.record->id;
+        });
+        if (found != answer.end())
+            *found = *change.record;
+        else
+            answer.prepend(*change.record); // newest first, as the server lists them
+    }
+    return answer;
+}
+
 void ParvelModel::disconnect() {
-    if (m_services.store)
-        m_services.store->clear();
+    if (m_storeWorker)
+        m_storeWorker->post([](ConnectionStore& store) { store.clear(); });
     setConnection(std::nullopt);
     assignFiles({});
     setSelected({});

@@ -51,6 +51,7 @@ QCoro::Task<> ParvelModel::runDelete(SharedFile file, std::stop_token stop) {
     QList<SharedFile> remaining = files();
     remaining.removeIf([&](const SharedFile& entry) { return entry.id == file.id; });
     assignFiles(std::move(remaining));
+    noteChange({file.id, std::nullopt});
     saveIndex();
     setError({});
     setMessage(u"File deleted. Its link is no longer available."_s);
@@ -71,6 +72,7 @@ QCoro::Task<> ParvelModel::runChangePassword(SharedFile file, std::optional<QStr
     if (found != updated.end()) {
         *found = changed->file;
         assignFiles(std::move(updated));
+        noteChange({{}, changed->file});
     }
     // Saved also when the file has left the list meanwhile: the index then
     // simply matches the list again.

@@ -1,6 +1,7 @@
 #include "model/ParvelModel.h"
 
 #include "model/LocalIndex.h"
+#include "model/StoreWorker.h"
 
 #include <QPointer>
 
@@ -47,6 +48,8 @@ ParvelModel::ParvelModel(bool loadConnection, Services services, QObject* parent
       m_devices(new DeviceListModel(this)) {
     m_deviceName = m_services.computerName.isEmpty() ? u"My Mac"_s : m_services.computerName;
     m_serverURL = initialServerURL(m_services.serverURLSetting);
+    if (m_services.store)
+        m_storeWorker = std::make_unique<StoreWorker>(m_services.store);
     if (loadConnection) {
         m_connectionTask = new TaskHandle(this);
         readStoredConnection(m_connectionTask);
@@ -107,6 +110,7 @@ void ParvelModel::setMessage(QString value) {
 }
 
 void ParvelModel::setError(QString value) {
+    m_errorFromRefresh = false;
     publish(m_error, std::move(value), &ParvelModel::errorChanged);
 }
 

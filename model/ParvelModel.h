@@ -13,7 +13,9 @@
 #include <QUrl>
 #include <QVariant>
 
+#include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <stop_token>
 
@@ -30,6 +32,8 @@
 //         if (task.isFinished) done(); else task.finished.connect(done)
 // uploadTask() follows the same rule (null between runs); connectionTask()
 // is the one handle kept for the model's whole life.
+class StoreWorker;
+
 class ParvelModel : public QObject {
     Q_OBJECT
     // Published properties, as QML sees them. `connection`, `pairing` and
@@ -128,7 +132,11 @@ public:
 
     // --- connection lifecycle ----------------------------------------------
     Q_INVOKABLE TaskHandle* connect();
-    Q_INVOKABLE TaskHandle* refresh();
+    // `byUser`: asked for by the user (the Refresh button), so a success
+    // also clears what earlier actions left in `error`. An automatic refresh
+    // clears only a failure of its own: feedback the user has not read yet
+    // stays until their next action.
+    Q_INVOKABLE TaskHandle* refresh(bool byUser = false);
     void disconnect();
     void handleError(const Error& error);
     // Opens the settings window through the shell's hook, when installed.
@@ -141,6 +149,10 @@ public:
     // event loop, so "Preparing upload…" is what views see first.
     Q_INVOKABLE void upload();
     Q_INVOKABLE void cancelUpload();
+    // Before quitting: cancels the running upload, so its unfinished file is
+    // deleted on the server as Cancel does, and waits for the run to end,
+    // at most `limit`. Returns at once when nothing runs.
+    QCoro::Task<> endUpload(std::chrono::milliseconds limit);
 
     // --- shared-file actions -----------------------------------------------
     Q_INVOKABLE void copy(const QString& text);
@@ -199,7 +211,7 @@ private:
 
     QCoro::Task<> readStoredConnection(QPointer<TaskHandle> handle);
     QCoro::Task<> runConnect(std::stop_token stop);
-    QCoro::Task<> runRefresh(std::stop_token stop);
+    QCoro::Task<> runRefresh(bool byUser, std::stop_token stop);
     QCoro::Task<> runDelete(SharedFile file, std::stop_token stop);
     QCoro::Task<> runChangePassword(SharedFile file, std::optional<QString> password,
                                     std::stop_token stop);
@@ -210,6 +222,15 @@ private:
                             std::optional<QString> password);
     // Writes `files` to the local index; every failure is swallowed.
     void saveIndex();
+
+    // Changes to the list made here while a refresh is out. Its answer was
+    // written before them, so they win over it (see withNewerChanges).
+    struct LocalChange {
+        QString deletedID;                // set for a deletion
+        std::optional<SharedFile> record; // set for an upload or access change
+    };
+    void noteChange(LocalChange change);
+    QList<SharedFile> withNewerChanges(QList<SharedFile> answer) const;
 
     Services m_services;
 
@@ -235,4 +256,10 @@ private:
 
     QPointer<TaskHandle> m_uploadTask;
     QPointer<TaskHandle> m_connectionTask;
+    // The store's calls, off the main thread; null without a store.
+    std::unique_ptr<StoreWorker> m_storeWorker;
+    QList<LocalChange> m_changesDuringRefresh;
+    // `m_error` is the failure of an automatic refresh, which the next
+    // successful refresh may clear.
+    bool m_errorFromRefresh = false;
 };

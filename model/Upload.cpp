@@ -13,6 +13,7 @@
 #include <QPointer>
 #include <QSet>
 
+#include <QCoro/QCoroSignal>
 #include <QCoro/QCoroTimer>
 
 #include <sys/stat.h>
@@ -61,9 +62,40 @@ Error cancellation() {
     return Error(TransportError{TransportError::Reason::Cancelled, cancelledText});
 }
 
+// Streams the file's bytes to the ticket's address. None when they all
+// arrived; a model that went away meanwhile counts as a cancellation.
+QCoro::Task<std::optional<Error>> sendBytes(QPointer<ParvelModel> model, const UploadTicket& ticket,
+                                            QUrl url, qint64 size, std::stop_token stop) {
+    if (!model || stop.stop_requested())
+        co_return cancellation();
+    if (!Endpoints::isUsableUploadAddress(ticket.uploadURL))
+        co_return ParvelError::message(invalidAddressText);
+    // Progress reports are queued calls. Those still waiting when this file
+    // is done would otherwise land after the next file's reset to 0 or after
+    // the run's final 0.
+    const auto current = std::make_shared<bool>(true);
+    const UploadProgress reporter([model, current](double fraction) {
+        if (model && *current)
+            model->setProgress(fraction);
+    });
+    // Made outside the co_await expression: with the closure built inside
+    // it, g++ 12 released the captured reporter once too often.
+    std::function<void(qint64, qint64)> onProgress = [reporter](qint64 sent, qint64 expected) {
+        reporter.report(sent, expected);
+    };
+    auto transfer =
+        Endpoints::uploadBytes(ticket.uploadURL, url, size, std::move(onProgress), stop);
+    const Result<void> sent = co_await std::move(transfer);
+    *current = false;
+    if (!sent)
+        co_return sent.error();
+    if (!model || stop.stop_requested())
+        co_return cancellation();
+    co_return std::nullopt;
+}
+
 // The transfer of one file, from the size check to the finished share.
-// Touches the model only through `model`, re-checked after every wait; a
-// model that went away mid-file counts as a cancellation.
+// Touches the model only through `model`, re-checked after every wait.
 QCoro::Task<Result<SharedFile>> uploadOne(QPointer<ParvelModel> model, API api, QUrl url,
                                           int position, int count, std::optional<QString> password,
                                           std::stop_token stop) {
@@ -89,49 +121,15 @@ QCoro::Task<Result<SharedFile>> uploadOne(QPointer<ParvelModel> model, API api, 
     // From here on the server holds an unfinished file; every way out but
     // success deletes it. The deletion ignores the run's cancellation: a
     // cancelled run must still clean up after itself.
-    std::optional<Error> failure;
-    // Progress reports are queued calls. Those still waiting when this file
-    // is done would otherwise land after the next file's reset to 0 or after
-    // the run's final 0.
-    const auto current = std::make_shared<bool>(true);
-    if (!model || stop.stop_requested()) {
-        failure = cancellation();
-    } else if (!Endpoints::isUsableUploadAddress(ticket->uploadURL)) {
-        failure = ParvelError::message(invalidAddressText);
-    } else {
-        const UploadProgress reporter([model, current](double fraction) {
-            if (model && *current)
-                model->setProgress(fraction);
-        });
-        // Made outside the co_await expression: with the closure built inside
-        // it, g++ 12 released the captured reporter once too often.
-        std::function<void(qint64, qint64)> onProgress = [reporter](qint64 sent, qint64 expected) {
-            reporter.report(sent, expected);
-        };
-        auto transfer = Endpoints::uploadBytes(ticket->uploadURL, url, facts->size,
-                                               std::move(onProgress), stop);
-        const Result<void> sent = co_await std::move(transfer);
-        if (!sent)
-            failure = sent.error();
-        else if (!model || stop.stop_requested())
-            failure = cancellation();
-    }
-
-    std::optional<SharedFile> finished;
+    std::optional<Error> failure = co_await sendBytes(model, *ticket, url, facts->size, stop);
     if (!failure) {
         Result<FileResult> completed = co_await Endpoints::complete(api, ticket->id, stop);
         if (completed)
-            finished = std::move(completed->file);
-        else
-            failure = completed.error();
+            co_return std::move(completed->file);
+        failure = completed.error();
     }
-    if (failure)
-        co_await Endpoints::deleteFile(api, ticket->id);
-
-    *current = false;
-    if (failure)
-        co_return std::unexpected(std::move(*failure));
-    co_return std::move(*finished);
+    co_await Endpoints::deleteFile(api, ticket->id);
+    co_return std::unexpected(std::move(*failure));
 }
 
 bool wasCancelled(const Error& failure, const std::stop_token& stop) {
@@ -207,6 +205,14 @@ void ParvelModel::cancelUpload() {
         m_uploadTask->cancel();
 }
 
+QCoro::Task<> ParvelModel::endUpload(std::chrono::milliseconds limit) {
+    const QPointer<TaskHandle> running = m_uploadTask;
+    if (!running || running->isFinished())
+        co_return;
+    running->cancel();
+    co_await qCoro(running.data(), &TaskHandle::finished, limit);
+}
+
 QCoro::Task<> ParvelModel::runUpload(QPointer<TaskHandle> handle, QList<QUrl> files,
                                      Connection connection, std::optional<QString> password) {
     const QPointer<ParvelModel> self(this);
@@ -231,11 +237,15 @@ QCoro::Task<> ParvelModel::runUpload(QPointer<TaskHandle> handle, QList<QUrl> fi
             break;
         }
         links.append(done->url);
+        noteChange({{}, *done});
         QList<SharedFile> updated = this->files();
         updated.prepend(std::move(*done));
         assignFiles(std::move(updated));
-        saveIndex();
     }
+    // Once per run, not per file: with a large library every write is the
+    // whole index again.
+    if (!links.isEmpty())
+        saveIndex();
 
     const QString joined = links.join(QLatin1Char('\n'));
     if (!links.isEmpty() && services().pasteboard)

@@ -8,6 +8,7 @@
 #include <QStandardPaths>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -52,63 +53,78 @@ QString FileCredentialStore::defaultFolder() {
            QStringLiteral("/parvel");
 }
 
-std::optional<QByteArray> FileCredentialStore::read() {
+QString FileCredentialStore::savedText() const {
+    return QStringLiteral("Connection saved in %1.").arg(filePath());
+}
+
+std::optional<QByteArray> FileCredentialStore::readBytes() const {
     auto bytes = readWholeFile(nativePath(filePath()));
     return bytes ? std::optional<QByteArray>(std::move(*bytes)) : std::nullopt;
 }
 
-CredentialStore::Status FileCredentialStore::update(const QByteArray& data) {
-    struct stat st {};
-    if (::lstat(nativePath(filePath()).constData(), &st) != 0) {
-        const int error = errno;
-        // ENOTDIR: something in the way of the folder, so no item can exist.
-        if (error == ENOENT || error == ENOTDIR)
-            return Status::notFound(error);
-        return Status::failed(error);
-    }
-    return write(data, Placement::Replace);
+ConnectionStore::Loaded FileCredentialStore::load() {
+    const std::optional<QByteArray> bytes = readBytes();
+    if (!bytes)
+        return {};
+    auto connection = decode<Connection>(*bytes);
+    if (!connection)
+        return {}; // a damaged file stays where it is
+    return {std::move(*connection)};
 }
 
-CredentialStore::Status FileCredentialStore::add(const QByteArray& data) {
+void FileCredentialStore::clear() {
+    ::unlink(nativePath(filePath()).constData());
+}
+
+Result<void> FileCredentialStore::makeFolder() {
+    const auto failed = [this](int code) {
+        return std::unexpected(ParvelError::message(
+            QStringLiteral("Could not save the connection in %1: %2.")
+                .arg(filePath(), QString::fromLocal8Bit(std::strerror(code)))));
+    };
     // The folders above ours are ordinary configuration folders; ours is private.
     QDir().mkpath(QFileInfo(m_folder).absolutePath());
     const QByteArray folder = nativePath(m_folder);
     if (::mkdir(folder.constData(), 0700) == 0)
         ::chmod(folder.constData(), 0700); // whatever the umask said
     else if (errno != EEXIST)
-        return Status::failed(errno);
-    return write(data, Placement::CreateOnly);
+        return failed(errno);
+    if (::access(folder.constData(), W_OK | X_OK) != 0)
+        return failed(errno);
+    return {};
 }
 
-void FileCredentialStore::remove() {
-    ::unlink(nativePath(filePath()).constData());
+Result<void> FileCredentialStore::prepareSave() {
+    return makeFolder();
 }
 
-CredentialStore::Status FileCredentialStore::write(const QByteArray& data, Placement placement) {
+Result<void> FileCredentialStore::save(const Connection& connection) {
+    return writeBytes(encode(connection));
+}
+
+Result<void> FileCredentialStore::writeBytes(const QByteArray& data) {
+    if (auto folder = makeFolder(); !folder)
+        return folder;
     const QByteArray target = nativePath(filePath());
     QByteArray temporary = nativePath(m_folder + QStringLiteral("/.connection.json.XXXXXX"));
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC); // created 0600
-    if (fd < 0)
-        return Status::failed(errno);
-
     int error = 0;
-    if (::fchmod(fd, 0600) != 0 || !writeAll(fd, data) || ::fsync(fd) != 0)
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC); // created 0600
+    if (fd < 0) {
         error = errno;
-    if (::close(fd) != 0 && error == 0)
-        error = errno;
-    if (error == 0) {
-        // Adding must not overwrite a file that appeared since the update
-        // found none: link() refuses an existing name, rename() would not.
-        const bool placed = placement == Placement::Replace
-                                ? ::rename(temporary.constData(), target.constData()) == 0
-                                : ::link(temporary.constData(), target.constData()) == 0;
-        if (!placed)
+    } else {
+        if (::fchmod(fd, 0600) != 0 || !writeAll(fd, data) || ::fsync(fd) != 0)
             error = errno;
+        if (::close(fd) != 0 && error == 0)
+            error = errno;
+        if (error == 0 && ::rename(temporary.constData(), target.constData()) != 0)
+            error = errno;
+        if (error != 0)
+            ::unlink(temporary.constData());
     }
-    if (placement == Placement::CreateOnly || error != 0)
-        ::unlink(temporary.constData());
     if (error != 0)
-        return Status::failed(error);
+        return std::unexpected(ParvelError::message(
+            QStringLiteral("Could not save the connection in %1: %2.")
+                .arg(filePath(), QString::fromLocal8Bit(std::strerror(error)))));
     syncFolder(nativePath(m_folder));
-    return Status::done();
+    return {};
 }

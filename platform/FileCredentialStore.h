@@ -1,18 +1,14 @@
 #pragma once
 
-#include "platform/CredentialStore.h"
+#include "platform/ConnectionStore.h"
 
 #include <QString>
 
-// The item as an owner-only file, for machines without a session bus:
+// The connection as an owner-only file, for machines without a session bus:
 // <folder>/connection.json, mode 0600, in a folder created with mode 0700.
-// Every write goes to a temporary file first, so a reader sees the old or
+// Every save goes to a temporary file first, so a reader sees the old or
 // the new bytes, never a mixture.
-//
-// Statuses are errno values: update gives NotFound with ENOENT (or ENOTDIR)
-// when there is no file; add fails with EEXIST when one appeared meanwhile,
-// and with whatever the system says otherwise (EACCES, EROFS, ENOSPC, …).
-class FileCredentialStore final : public CredentialStore {
+class FileCredentialStore final : public ConnectionStore {
 public:
     explicit FileCredentialStore(QString folder);
 
@@ -21,14 +17,18 @@ public:
 
     QString filePath() const { return m_folder + QStringLiteral("/connection.json"); }
 
-    std::optional<QByteArray> read() override;
-    Status update(const QByteArray& data) override;
-    Status add(const QByteArray& data) override;
-    void remove() override;
+    Loaded load() override;
+    Result<void> prepareSave() override;
+    Result<void> save(const Connection& connection) override;
+    void clear() override;
+    QString savedText() const override;
+
+    // The file's bytes as they are, damaged or not. Also for tests.
+    std::optional<QByteArray> readBytes() const;
+    Result<void> writeBytes(const QByteArray& data);
 
 private:
-    enum class Placement { Replace, CreateOnly };
-    Status write(const QByteArray& data, Placement placement);
+    Result<void> makeFolder();
 
     QString m_folder;
 };

@@ -2,10 +2,12 @@
 
 #include "platform/SessionBus.h"
 
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusVariant>
+#include <QPointer>
 
 using namespace Qt::StringLiterals;
 
@@ -37,6 +39,13 @@ PortalSettings::PortalSettings(QObject* parent) : QObject(parent) {
                 SLOT(onSettingChanged(QDBusMessage)));
     read(appearanceGroup, colorSchemeKey);
     read(interfaceGroup, animationsKey);
+}
+
+PortalSettings* PortalSettings::shared() {
+    static QPointer<PortalSettings> instance;
+    if (!instance)
+        instance = new PortalSettings(QCoreApplication::instance());
+    return instance;
 }
 
 void PortalSettings::read(const QString& group, const QString& key) {

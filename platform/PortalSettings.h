@@ -15,6 +15,11 @@ class PortalSettings final : public QObject, public DesktopSettings {
 public:
     explicit PortalSettings(QObject* parent = nullptr);
 
+    // The one instance of the process, made on first use as a child of the
+    // application object: the model's motion, every view's
+    // Palvo.motionAllowed and the popover's fade all read this one.
+    static PortalSettings* shared();
+
     bool motionAllowed() const override { return m_motionAllowed; }
     bool prefersDark() const override { return m_prefersDark; }
 

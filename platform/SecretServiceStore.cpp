@@ -1,10 +1,9 @@
 #include "platform/SecretServiceStore.h"
 
-#include "platform/Keychain.h"
-
 #include <libsecret/secret.h>
 
 #include <memory>
+#include <mutex>
 
 namespace {
 
@@ -35,7 +34,13 @@ public:
             g_error_free(m_error);
     }
     explicit operator bool() const { return m_error != nullptr; }
-    int code() const { return m_error ? m_error->code : 0; }
+    // libsecret's (or D-Bus's) own words, without a closing full stop.
+    QString text() const {
+        QString words = m_error ? QString::fromUtf8(m_error->message) : QString();
+        while (words.endsWith(u'.'))
+            words.chop(1);
+        return words;
+    }
     // Nobody owns the service's name yet and the bus could not start it.
     bool serviceMissing() const {
         if (!m_error || m_error->domain != G_DBUS_ERROR)
@@ -60,18 +65,33 @@ private:
     GError* m_error = nullptr;
 };
 
+// libsecret's calls, one at a time in the whole process: the application
+// makes them on its store thread, but tests and the command line make them
+// on the main thread as well, and libsecret's shared service object is not
+// made for concurrent calls.
+std::mutex& callLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+Error notSaved(const QString& reason) {
+    return ParvelError::message(
+        QStringLiteral("Could not save the connection in the keyring: %1.").arg(reason));
+}
+
 AttributesPtr attributes(const QByteArray& service) {
     // The table refers to the bytes; both outlive every call that uses it.
     GHashTable* table = g_hash_table_new(g_str_hash, g_str_equal);
     g_hash_table_insert(table, const_cast<char*>("service"),
                         const_cast<char*>(service.constData()));
-    g_hash_table_insert(table, const_cast<char*>("account"), const_cast<char*>(Keychain::account));
+    g_hash_table_insert(table, const_cast<char*>("account"),
+                        const_cast<char*>(ConnectionStore::account));
     return AttributesPtr(table);
 }
 
 // The process-wide proxy of the service, with a transfer session open.
 // libsecret keeps it; the reference we get is ours.
-ObjectPtr<SecretService> service(ErrorSlot& error) {
+ObjectPtr<SecretService> connectService(ErrorSlot& error) {
     return ObjectPtr<SecretService>(
         secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, nullptr, &error));
 }
@@ -79,6 +99,12 @@ ObjectPtr<SecretService> service(ErrorSlot& error) {
 ItemsPtr search(SecretService* svc, GHashTable* attrs, int flags, ErrorSlot& error) {
     return ItemsPtr(
         secret_service_search_sync(svc, nullptr, attrs, SecretSearchFlags(flags), nullptr, &error));
+}
+
+ObjectPtr<SecretCollection> collection(SecretService* svc, const QByteArray& alias,
+                                       ErrorSlot& error) {
+    return ObjectPtr<SecretCollection>(secret_collection_for_alias_sync(
+        svc, alias.constData(), SECRET_COLLECTION_NONE, nullptr, &error));
 }
 
 ValuePtr secretValue(const QByteArray& data) {
@@ -95,75 +121,109 @@ QString SecretServiceStore::label() {
     return QStringLiteral("Parvel connection");
 }
 
-std::optional<QByteArray> SecretServiceStore::read() {
-    return readItem().bytes;
+QString SecretServiceStore::savedText() const {
+    return QStringLiteral("Connection saved in the keyring.");
 }
 
-CredentialStore::Read SecretServiceStore::readItem() {
+ConnectionStore::Loaded SecretServiceStore::load() {
+    bool missing = false;
+    const std::optional<QByteArray> bytes = readBytes(&missing);
+    if (!bytes)
+        return {std::nullopt, missing};
+    auto connection = decode<Connection>(*bytes);
+    if (!connection)
+        return {}; // a damaged item stays where it is
+    return {std::move(*connection)};
+}
+
+std::optional<QByteArray> SecretServiceStore::readBytes(bool* serviceMissing) {
+    const std::lock_guard serial(callLock());
     ErrorSlot error;
-    const auto svc = service(error);
-    if (!svc)
-        return {std::nullopt, error.serviceMissing()};
+    const auto svc = connectService(error);
     const auto attrs = attributes(m_service);
-    // Unlocking may show the desktop's password prompt and wait for it; the
-    // callers run load() off the main thread for that reason.
-    const auto items =
-        search(svc.get(), attrs.get(), SECRET_SEARCH_UNLOCK | SECRET_SEARCH_LOAD_SECRETS, error);
-    if (error || !items)
-        return {std::nullopt, error.serviceMissing()};
+    // Unlocking may show the desktop's password prompt and wait for it.
+    const auto items = svc ? search(svc.get(), attrs.get(),
+                                    SECRET_SEARCH_UNLOCK | SECRET_SEARCH_LOAD_SECRETS, error)
+                           : nullptr;
+    if (serviceMissing)
+        *serviceMissing = error.serviceMissing();
+    if (!items)
+        return std::nullopt;
     const ValuePtr value(secret_item_get_secret(SECRET_ITEM(items->data)));
     if (!value)
-        return {}; // still locked
+        return std::nullopt; // still locked
     gsize length = 0;
     const gchar* bytes = secret_value_get(value.get(), &length);
-    return {QByteArray(bytes, qsizetype(length))};
+    return QByteArray(bytes, qsizetype(length));
 }
 
-CredentialStore::Status SecretServiceStore::update(const QByteArray& data) {
+Result<void> SecretServiceStore::prepareSave() {
+    const std::lock_guard serial(callLock());
     ErrorSlot error;
-    const auto svc = service(error);
+    const auto svc = connectService(error);
     if (!svc)
-        return Status::failed(error.code());
+        return std::unexpected(notSaved(error.text()));
+    // The item lives in the default collection (a first save puts it there),
+    // so that collection is the one that has to be open.
+    const auto target = collection(svc.get(), m_collectionAlias, error);
+    if (error)
+        return std::unexpected(notSaved(error.text()));
+    if (!target)
+        return std::unexpected(notSaved(QStringLiteral("it has no default collection")));
+    if (!secret_collection_get_locked(target.get()))
+        return {};
+    GList* list = g_list_append(nullptr, target.get());
+    const gint unlocked = secret_service_unlock_sync(svc.get(), list, nullptr, nullptr, &error);
+    g_list_free(list);
+    if (error)
+        return std::unexpected(notSaved(error.text()));
+    if (unlocked < 1)
+        return std::unexpected(notSaved(QStringLiteral("it is locked")));
+    return {};
+}
+
+Result<void> SecretServiceStore::save(const Connection& connection) {
+    return writeBytes(encode(connection));
+}
+
+Result<void> SecretServiceStore::writeBytes(const QByteArray& data) {
+    const std::lock_guard serial(callLock());
+    ErrorSlot error;
+    const auto svc = connectService(error);
+    if (!svc)
+        return std::unexpected(notSaved(error.text()));
     const auto attrs = attributes(m_service);
-    // No unlocking here: save runs on the main thread and must not wait on a
-    // prompt. A locked item fails with its status instead.
+    const auto value = secretValue(data);
+    // No unlocking here: prepareSave() is where a prompt may be shown. A
+    // locked item fails with the service's own words instead.
     const auto items = search(svc.get(), attrs.get(), SECRET_SEARCH_NONE, error);
     if (error)
-        return Status::failed(error.code());
-    if (!items)
-        return Status::notFound(SECRET_ERROR_NO_SUCH_OBJECT);
-    const auto value = secretValue(data);
-    if (!secret_item_set_secret_sync(SECRET_ITEM(items->data), value.get(), nullptr, &error))
-        return Status::failed(error.code());
-    return Status::done();
-}
-
-CredentialStore::Status SecretServiceStore::add(const QByteArray& data) {
-    ErrorSlot error;
-    const auto svc = service(error);
-    if (!svc)
-        return Status::failed(error.code());
-    const ObjectPtr<SecretCollection> collection(secret_collection_for_alias_sync(
-        svc.get(), m_collectionAlias.constData(), SECRET_COLLECTION_NONE, nullptr, &error));
+        return std::unexpected(notSaved(error.text()));
+    if (items) {
+        if (!secret_item_set_secret_sync(SECRET_ITEM(items->data), value.get(), nullptr, &error))
+            return std::unexpected(notSaved(error.text()));
+        return {};
+    }
+    const auto target = collection(svc.get(), m_collectionAlias, error);
     if (error)
-        return Status::failed(error.code());
-    if (!collection)
-        return Status::failed(SECRET_ERROR_NO_SUCH_OBJECT); // no such alias
-    const auto attrs = attributes(m_service);
-    const auto value = secretValue(data);
+        return std::unexpected(notSaved(error.text()));
+    if (!target)
+        return std::unexpected(notSaved(QStringLiteral("it has no default collection")));
     const QByteArray itemLabel = label().toUtf8();
     // No schema: the item carries exactly the two attributes and nothing else.
     const ObjectPtr<SecretItem> item(
-        secret_item_create_sync(collection.get(), nullptr, attrs.get(), itemLabel.constData(),
+        secret_item_create_sync(target.get(), nullptr, attrs.get(), itemLabel.constData(),
                                 value.get(), SECRET_ITEM_CREATE_NONE, nullptr, &error));
     if (!item)
-        return Status::failed(error ? error.code() : SECRET_ERROR_PROTOCOL);
-    return Status::done();
+        return std::unexpected(
+            notSaved(error ? error.text() : QStringLiteral("the item was not created")));
+    return {};
 }
 
-void SecretServiceStore::remove() {
+void SecretServiceStore::clear() {
+    const std::lock_guard serial(callLock());
     ErrorSlot error;
-    const auto svc = service(error);
+    const auto svc = connectService(error);
     if (!svc)
         return;
     const auto attrs = attributes(m_service);

@@ -1,35 +1,35 @@
 #pragma once
 
-#include "platform/CredentialStore.h"
-#include "platform/Keychain.h"
+#include "platform/ConnectionStore.h"
 
+#include <QByteArray>
 #include <QString>
 
-// The item in the Secret Service (GNOME Keyring, KWallet) through libsecret.
+// The connection as an item of the Secret Service (GNOME Keyring, KWallet)
+// through libsecret: attributes service and account, the JSON as text.
 // Only construct it when a session bus is configured: libsecret connects to
 // the session bus on first use and GLib would otherwise try to autolaunch
-// one (see Keychain::systemStore).
-//
-// Statuses are GError codes, almost always libsecret's SecretError:
-// 2 locked, 3 no such object (also: nothing found to update, or no default
-// collection to add to), 4 already exists, 1 protocol error.
-class SecretServiceStore final : public CredentialStore {
+// one (see systemConnectionStore).
+class SecretServiceStore final : public ConnectionStore {
 public:
     // `service` is the item's service attribute; `collectionAlias` names the
-    // collection add() creates the item in.
-    explicit SecretServiceStore(QString service = QString::fromLatin1(Keychain::service),
+    // collection a first save creates the item in.
+    explicit SecretServiceStore(QString service = QString::fromLatin1(ConnectionStore::service),
                                 QString collectionAlias = QStringLiteral("default"));
 
-    std::optional<QByteArray> read() override;
-    // serviceMissing when nobody owns org.freedesktop.secrets and the bus
-    // could not start it (not activatable, or the activation failed).
-    Read readItem() override;
-    Status update(const QByteArray& data) override;
-    Status add(const QByteArray& data) override;
-    void remove() override;
+    Loaded load() override;
+    Result<void> prepareSave() override;
+    Result<void> save(const Connection& connection) override;
+    void clear() override;
+    QString savedText() const override;
 
     // The item's label, as a keyring manager lists it.
     static QString label();
+
+    // The item's bytes as they are, damaged or not; none when there is no
+    // item or it cannot be read. Also for tests, which store damaged items.
+    std::optional<QByteArray> readBytes(bool* serviceMissing = nullptr);
+    Result<void> writeBytes(const QByteArray& data);
 
 private:
     QByteArray m_service;

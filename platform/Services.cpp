@@ -4,16 +4,18 @@
 #include "platform/ClipboardPasteboard.h"
 #include "platform/ComputerName.h"
 #include "platform/DesktopBrowser.h"
-#include "platform/Keychain.h"
 #include "platform/Paths.h"
 #include "platform/PortalSettings.h"
 
 Services Services::system() {
     Services services;
-    services.store = std::make_shared<KeychainStore>();
+    services.store = systemConnectionStore();
     services.pasteboard = std::make_shared<ClipboardPasteboard>();
     services.browser = std::make_shared<DesktopBrowser>();
-    services.desktop = std::make_shared<PortalSettings>();
+    services.desktop =
+        std::shared_ptr<DesktopSettings>(PortalSettings::shared(), [](DesktopSettings*) {
+            // the application object owns it
+        });
     services.computerName = ComputerName::current();
     services.serverURLSetting = BuildInfo::serverURLSetting();
     services.applicationSupportDir = Paths::applicationDataDir();

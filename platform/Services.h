@@ -2,11 +2,13 @@
 
 #include "net/Error.h"
 #include "net/Records.h"
+#include "platform/ConnectionStore.h"
 
 #include <QString>
 #include <QUrl>
 #include <QVariant>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -36,17 +38,14 @@ public:
     virtual bool prefersDark() const = 0;
 };
 
-class ConnectionStore {
-public:
-    virtual ~ConnectionStore() = default;
-    // May block on an unlock prompt; the model calls it off the main thread.
-    virtual std::optional<Connection> load() = 0;
-    virtual Result<void> save(const Connection& connection) = 0;
-    virtual void clear() = 0;
-};
-
 struct Services {
     std::shared_ptr<ConnectionStore> store;
+    // Read the stored connection again while the keyring is not on the bus
+    // yet (the application started at login). The command line reads once.
+    bool waitForStore = false;
+    // How long one call of the store may take before the user is told that
+    // the keyring does not answer (an unanswered unlock prompt included).
+    std::chrono::milliseconds storeTimeout{60'000};
     std::shared_ptr<Pasteboard> pasteboard;
     std::shared_ptr<Browser> browser;
     std::shared_ptr<DesktopSettings> desktop;

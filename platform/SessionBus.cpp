@@ -1,6 +1,5 @@
 #include "platform/SessionBus.h"
 
-#include <QDBusConnection>
 #include <QFile>
 
 #include <sys/stat.h>
@@ -16,10 +15,6 @@ bool configured() {
     struct stat st {};
     const QByteArray bus = QFile::encodeName(runtimeDir + QStringLiteral("/bus"));
     return ::stat(bus.constData(), &st) == 0 && S_ISSOCK(st.st_mode);
-}
-
-bool connected() {
-    return configured() && QDBusConnection::sessionBus().isConnected();
 }
 
 } // namespace SessionBus

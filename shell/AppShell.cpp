@@ -3,6 +3,7 @@
 #include "model/ParvelModel.h"
 #include "shell/DropTarget.h"
 
+#include <QCoreApplication>
 #include <QLoggingCategory>
 #include <QPointer>
 
@@ -84,6 +85,23 @@ void AppShell::showPopover() {
         m_chooser->raise();
     }
     // Else a chooser waits for the popover to finish closing; it opens then.
+}
+
+namespace {
+
+QCoro::Task<> quitAfterUpload(ParvelModel* model) {
+    // The shell owns the model and lives until the event loop has ended.
+    co_await model->endUpload(std::chrono::seconds(2));
+    QCoreApplication::quit();
+}
+
+} // namespace
+
+void AppShell::quit() {
+    if (std::exchange(m_quitting, true))
+        return;
+    auto quitting = quitAfterUpload(m_model.get());
+    Q_UNUSED(quitting);
 }
 
 void AppShell::showSettings() {

@@ -49,6 +49,11 @@ public:
     // nothing happens and false comes back when none is left.
     bool dropFiles(const QList<QUrl>& urls);
 
+    // Every way to quit (Ctrl+Q, the menus): a running upload is cancelled
+    // first and given up to two seconds to delete its unfinished file on
+    // the server, then the application quits.
+    void quit();
+
     bool hasChooser() const { return m_chooser != nullptr; }
     bool hasSettingsWindow() const { return m_settings != nullptr; }
 
@@ -69,6 +74,7 @@ private:
 
     std::unique_ptr<ParvelModel> m_model;
     ShellSurfaces m_surfaces;
+    bool m_quitting = false;
     std::unique_ptr<SettingsSurface> m_settings;
     std::unique_ptr<ChooserSurface> m_chooser;
     std::optional<FileSelection> m_pending;

@@ -1,7 +1,6 @@
 #include "shell/Application.h"
 
 #include "model/ParvelModel.h"
-#include "platform/Keychain.h"
 #include "platform/PortalSettings.h"
 #include "shell/AppShell.h"
 #include "shell/InstanceChannel.h"
@@ -40,10 +39,6 @@ QStringList argumentsOf(int argc, char** argv) {
     return arguments;
 }
 
-void quitSoon() {
-    QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
-}
-
 } // namespace
 
 int runApplication(int& argc, char** argv) {
@@ -75,7 +70,7 @@ int runApplication(int& argc, char** argv) {
 
     Services services = Services::system();
     // Started at login, this read may come before the keyring daemon.
-    services.store = std::make_shared<KeychainStore>(true);
+    services.waitForStore = true;
     auto desktop = std::dynamic_pointer_cast<PortalSettings>(services.desktop);
     const auto prefersDark = [desktop] { return desktop && desktop->prefersDark(); };
     QQmlEngine engine;
@@ -92,17 +87,25 @@ int runApplication(int& argc, char** argv) {
     popover = popoverWindow.get();
     popover->setDark(prefersDark());
     surfaces.popover = std::move(popoverWindow);
-    surfaces.makeSettings = [&engine, &modelRef, &settings, prefersDark] {
+    AppShell* shellRef = nullptr;
+    const auto quit = [&shellRef] {
+        if (shellRef)
+            shellRef->quit();
+    };
+    surfaces.makeSettings = [&engine, &modelRef, &settings, prefersDark, quit] {
         auto window = std::make_unique<SettingsWindow>(engine, modelRef, prefersDark());
         settings = window.get();
-        WindowKeys{{}, quitSoon, {}}.installOn(window->window());
+        WindowKeys{{}, quit, {}}.installOn(window->window());
         return std::unique_ptr<SettingsSurface>(std::move(window));
     };
     surfaces.makeChooser = [] { return std::make_unique<FileChooser>(); };
 
     AppShell shell(std::move(model), std::move(surfaces));
-    WindowKeys{[popover] { popover->close(); }, quitSoon, [&shell] { shell.showSettings(); }}
-        .installOn(popover->window());
+    shellRef = &shell;
+    // Qt.quit() in a view (the settings' Quit button) ends here too.
+    QObject::connect(&engine, &QQmlEngine::quit, &shell, &AppShell::quit, Qt::QueuedConnection);
+    WindowKeys{[popover] { popover->close(); }, quit, [&shell] { shell.showSettings(); }}.installOn(
+        popover->window());
     if (desktop)
         QObject::connect(desktop.get(), &PortalSettings::changed, &shell, [&] {
             popover->setDark(prefersDark());

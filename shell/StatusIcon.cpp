@@ -50,8 +50,9 @@ StatusIcon::StatusIcon(AppShell& shell, QObject* parent)
     QObject::connect(m_menu->addAction(u"Settings…"_s), &QAction::triggered, this,
                      [this] { m_shell.showSettings(); });
     m_menu->addSeparator();
-    QObject::connect(m_menu->addAction(u"Quit Parvel"_s), &QAction::triggered, qApp,
-                     &QCoreApplication::quit, Qt::QueuedConnection);
+    QObject::connect(
+        m_menu->addAction(u"Quit Parvel"_s), &QAction::triggered, this, [this] { m_shell.quit(); },
+        Qt::QueuedConnection);
 
     m_tray->setIcon(trayImage());
     m_tray->setContextMenu(m_menu);

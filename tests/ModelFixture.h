@@ -12,7 +12,6 @@
 #include "net/Endpoints.h"
 #include "platform/ClipboardPasteboard.h"
 #include "platform/FileCredentialStore.h"
-#include "platform/Keychain.h"
 
 #include <QFile>
 #include <QJsonDocument>
@@ -36,8 +35,9 @@ public:
     QList<QUrl> opened;
 };
 
-// The real store, held back until the test lets the read finish: the only
-// way to start a refresh while the read is certainly still running.
+// The real store, every call held back until the test opens the gate: a
+// keyring that hangs, or one still showing its unlock prompt. `failSave`
+// makes saves fail after the store said it could take them.
 class GatedStore final : public ConnectionStore {
 public:
     explicit GatedStore(std::shared_ptr<ConnectionStore> inner)
@@ -47,31 +47,23 @@ public:
         if (!m_released.exchange(true))
             m_open.set_value();
     }
-    std::optional<Connection> load() override {
+    Loaded load() override { return m_gate.wait(), m_inner->load(); }
+    Result<void> prepareSave() override { return m_gate.wait(), m_inner->prepareSave(); }
+    Result<void> save(const Connection& c) override {
         m_gate.wait();
-        return m_inner->load();
+        if (failSave)
+            return std::unexpected(ParvelError::message(u"Could not save the connection: no."_s));
+        return m_inner->save(c);
     }
-    Result<void> save(const Connection& c) override { return m_inner->save(c); }
-    void clear() override { m_inner->clear(); }
+    void clear() override { m_gate.wait(), m_inner->clear(); }
+    QString savedText() const override { return m_inner->savedText(); }
+    std::atomic<bool> failSave{false};
 
 private:
     std::shared_ptr<ConnectionStore> m_inner;
     std::promise<void> m_open;
     std::shared_future<void> m_gate;
     std::atomic<bool> m_released{false};
-};
-
-// The owner-only file store in a folder of the test's choosing; below a
-// regular file every write fails with the store's own text.
-class FolderStore final : public ConnectionStore {
-public:
-    explicit FolderStore(QString folder) : m_files(std::move(folder)) {}
-    std::optional<Connection> load() override { return Keychain::load(m_files); }
-    Result<void> save(const Connection& c) override { return Keychain::save(m_files, c); }
-    void clear() override { Keychain::clear(m_files); }
-
-private:
-    FileCredentialStore m_files;
 };
 
 // Whether an action's handle finished within the limit.
@@ -103,10 +95,12 @@ inline QString writeFile(const QString& path, qint64 size, char fill = 'p') {
 // One model with its own services and its own application data folder.
 struct ModelRig {
     explicit ModelRig(bool loadConnection = false,
-                      std::shared_ptr<ConnectionStore> store = std::make_shared<KeychainStore>())
+                      std::shared_ptr<ConnectionStore> store = systemConnectionStore(),
+                      std::chrono::milliseconds storeTimeout = std::chrono::seconds(60))
         : store(std::move(store)) {
         Services services;
         services.store = this->store;
+        services.storeTimeout = storeTimeout;
         services.pasteboard = std::make_shared<ClipboardPasteboard>();
         services.browser = browser;
         services.computerName = u"Test Mac"_s;
@@ -152,7 +146,7 @@ public:
 
     // A model connected as the first device, its connection also stored.
     std::unique_ptr<ModelRig>
-    connectedRig(std::shared_ptr<ConnectionStore> store = std::make_shared<KeychainStore>()) {
+    connectedRig(std::shared_ptr<ConnectionStore> store = systemConnectionStore()) {
         auto rig = std::make_unique<ModelRig>(false, std::move(store));
         if (!rig->store->save(bootstrap()))
             qFatal("cannot store the connection");

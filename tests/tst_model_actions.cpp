@@ -9,6 +9,7 @@
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 
 namespace {
 
@@ -38,7 +39,7 @@ class ModelActionsTest : public QObject {
 private Q_SLOTS:
     void initTestCase() { QVERIFY(m_server.start()); }
     void init() { m_server.reset(); }
-    void cleanupTestCase() { KeychainStore().clear(); }
+    void cleanupTestCase() { systemConnectionStore()->clear(); }
 
     void copyAndOpenLinks() {
         ModelRig rig;
@@ -100,6 +101,48 @@ private Q_SLOTS:
         QCOMPARE(model.error(), u"Could not delete this item."_s);
         QCOMPARE(model.files(), QList<SharedFile>{b});
         QCOMPARE(model.message(), u"before"_s);
+    }
+
+    // A refresh's answer is older than what happened here while it was out:
+    // a deletion, an upload and an access change made meanwhile win over it,
+    // in the list and in the index. Its success leaves the feedback of the
+    // user's own actions alone; it clears only its own failure.
+    void refreshMeetsNewerChanges() {
+        const SharedFile gone = m_server.seed(u"gone.txt"_s, 1);
+        const SharedFile guarded = m_server.seed(u"guarded.txt"_s, 2);
+        auto rig = refreshedRig();
+        ParvelModel& model = *rig->model;
+        QTemporaryDir folder;
+        const QUrl upload = QUrl::fromLocalFile(writeFile(folder.filePath(u"new.txt"_s), 3));
+
+        server().injectFault("GET", "/api/files", Fault::late(std::chrono::milliseconds(1500)), 1);
+        server().clearRequests();
+        TaskHandle* refreshing = model.refresh();
+        QTRY_COMPARE(m_server.count("GET", "/api/files"), size_t(1)); // its answer is made
+        QVERIFY(finishes(model.deleteFile(gone)));
+        QVERIFY(finishes(model.changePassword(guarded, u"four"_s)));
+        model.setFiles({upload}, false);
+        model.upload();
+        QVERIFY(finishes(model.uploadTask()));
+        QVERIFY(!refreshing->isFinished());
+        QVERIFY(finishes(refreshing));
+        const QList<SharedFile> now = m_server.serverFiles();
+        QCOMPARE(model.files(), now);
+        QCOMPARE(now.size(), 2);
+        QVERIFY(now[0].name == u"new.txt"_s && now[1].isProtected);
+        QCOMPARE(rig->index(), encode(now));
+
+        const QString zipFolders = u"Choose files. Zip folders before sharing them."_s;
+        model.setFiles({QUrl::fromLocalFile(folder.path())}, false);
+        QVERIFY(finishes(model.refresh()));
+        QCOMPARE(model.error(), zipFolders);
+        server().injectFault("GET", "/api/files", Fault::withStatus(500, {}), 1);
+        QVERIFY(finishes(model.refresh()));
+        QVERIFY(finishes(model.refresh()));
+        QCOMPARE(model.error(), QString()); // its own failure, cleared
+        model.setFiles({QUrl::fromLocalFile(folder.path())}, false);
+        QVERIFY(finishes(model.refresh(true))); // the user's Refresh: a new action
+        QCOMPARE(model.error(), QString());
     }
 
     // Called from QML as the views call it: values read from the model go
@@ -228,7 +271,8 @@ private Q_SLOTS:
         QVERIFY(finishes(model.revoke(Device{self, {}, {}})));
         QCOMPARE(m_server.count("DELETE", "/api/devices/" + self.toStdString()), size_t(1));
         QVERIFY(listAskedFirst);
-        QVERIFY(!model.connection() && model.devices().isEmpty() && !KeychainStore().load());
+        QVERIFY(!model.connection() && model.devices().isEmpty() &&
+                !systemConnectionStore()->load().connection);
         QCOMPARE(model.error(), disconnectedText);
     }
 

@@ -2,6 +2,9 @@
 // against the dev server over TLS on loopback and the real connection store.
 
 #include "ModelFixture.h"
+#include "SecretServiceKit.h"
+
+#include <QScopeGuard>
 
 #include <QSignalSpy>
 
@@ -16,10 +19,10 @@ class ModelConnectionTest : public QObject {
 private Q_SLOTS:
     void initTestCase() { QVERIFY(m_server.start()); }
     void init() {
-        KeychainStore().clear();
+        systemConnectionStore()->clear();
         m_server.reset();
     }
-    void cleanupTestCase() { KeychainStore().clear(); }
+    void cleanupTestCase() { systemConnectionStore()->clear(); }
 
     void storedConnectionRead() {
         // None stored: the settings open, once, however often the read is
@@ -37,9 +40,9 @@ private Q_SLOTS:
 
         // Stored: a refresh asked for while the read runs waits for it.
         m_server.seed(u"waiting.txt"_s, 3);
-        QVERIFY(KeychainStore().save(m_server.bootstrap()));
+        QVERIFY(systemConnectionStore()->save(m_server.bootstrap()));
         server().clearRequests();
-        auto gate = std::make_shared<GatedStore>(std::make_shared<KeychainStore>());
+        auto gate = std::make_shared<GatedStore>(systemConnectionStore());
         ModelRig rig(true, gate);
         rig.model->openSettings = [] { QFAIL("the settings opened"); };
         TaskHandle* refreshing = rig.model->refresh();
@@ -90,7 +93,7 @@ private Q_SLOTS:
         QCOMPARE(model.serverURL(), typed);
         // The stored and published connection is the server's answer.
         QCOMPARE(model.connection().value_or(Connection{}).serverURL, m_server.baseURL());
-        QCOMPARE(KeychainStore().load(), model.connection());
+        QCOMPARE(systemConnectionStore()->load().connection, model.connection());
         QCOMPARE(model.connectionCode(), QString());
         QVERIFY(refreshedBeforeEnd && !model.connecting());
         QCOMPARE(rig.index(), encode(m_server.serverFiles()));
@@ -111,23 +114,67 @@ private Q_SLOTS:
             QCOMPARE(rig.model->connectionCode(), u"ABCD-1234"_s);
             QVERIFY(!rig.model->connection() && !rig.model->connecting());
         }
-        // The store refuses: its text, nothing stored, nothing published.
-        QVERIFY(QFile(m_scratch.filePath(u"file"_s)).open(QIODevice::WriteOnly));
-        auto store = std::make_shared<FolderStore>(m_scratch.filePath(u"file/parvel"_s));
-        ModelRig rig(false, store);
+    }
+
+    // A store that cannot take the connection is found out before the
+    // one-time code is spent; a save failing after that keeps the connection
+    // for the session; a keyring that hangs never holds up the main thread.
+    void storeTroubles() {
+        const auto connectWith = [&](ModelRig& rig, const QString& code) {
+            rig.model->setServerURL(m_server.baseURL());
+            rig.model->setConnectionCode(code);
+            server().clearRequests();
+            return finishes(rig.model->connect());
+        };
+        const auto refused = [&](ModelRig& rig, const QString& code, const QString& error) {
+            QVERIFY(connectWith(rig, code));
+            QCOMPARE(rig.model->error(), error);
+            QVERIFY(!rig.model->connection() && !rig.model->connecting());
+            QCOMPARE(rig.model->connectionCode(), code);
+            QCOMPARE(server().requests().size(), size_t(0)); // the code is still good
+        };
         const QString code = QString::fromStdString(server().newConnectionCode());
-        rig.model->setServerURL(m_server.baseURL());
-        rig.model->setConnectionCode(code);
-        server().clearRequests();
-        QVERIFY(finishes(rig.model->connect()));
-        const QString error = rig.model->error();
-        QVERIFY2(error.startsWith(u"Could not save the connection in Keychain ("_s) &&
-                     error.endsWith(u")."_s),
-                 qPrintable(error));
-        QVERIFY(!rig.model->connection() && !store->load());
-        QCOMPARE(rig.model->connectionCode(), code);
-        QVERIFY(!rig.model->connecting());
-        QCOMPARE(m_server.count("GET", "/api/me"), size_t(0));
+        {
+            // A file where the store's folder belongs.
+            QVERIFY(QFile(m_scratch.filePath(u"file"_s)).open(QIODevice::WriteOnly));
+            const QString folder = m_scratch.filePath(u"file/parvel"_s);
+            ModelRig rig(false, std::make_shared<FileCredentialStore>(folder));
+            refused(rig, code,
+                    u"Could not save the connection in %1/connection.json: Not a directory."_s.arg(
+                        folder));
+        }
+        if (SecretServiceKit::available()) {
+            // Locked, and no prompter to unlock it with.
+            const auto unlock = qScopeGuard([] { SecretServiceKit::setLoginLocked(false); });
+            QVERIFY(SecretServiceKit::setLoginLocked(true));
+            ModelRig rig;
+            QVERIFY(connectWith(rig, code));
+            QVERIFY2(
+                rig.model->error().startsWith(u"Could not save the connection in the keyring: "_s),
+                qPrintable(rig.model->error()));
+            QCOMPARE(m_server.count("POST", "/api/connect"), size_t(0));
+        }
+        {
+            // The keyring hangs: the read and the check give up in time.
+            auto hung = std::make_shared<GatedStore>(systemConnectionStore());
+            ModelRig rig(true, hung, std::chrono::milliseconds(200));
+            QVERIFY(waitWithin(rig.model->connectionTask()->wait()));
+            QCOMPARE(
+                rig.model->error(),
+                u"The keyring did not answer, so Parvel could not read its saved connection."_s);
+            refused(rig, code,
+                    u"Could not save the connection in the keyring: it did not answer in time."_s);
+        }
+        // Saving fails after the code was spent: connected for this session.
+        auto failing = std::make_shared<GatedStore>(systemConnectionStore());
+        failing->release();
+        failing->failSave = true;
+        ModelRig rig(false, failing);
+        QVERIFY(connectWith(rig, code));
+        QCOMPARE(rig.model->error(),
+                 u"Could not save the connection: no. Parvel stays connected until it quits."_s);
+        QVERIFY(rig.model->connection() && !systemConnectionStore()->load().connection);
+        QCOMPARE(m_server.count("GET", "/api/files"), size_t(1));
     }
 
     void refreshFailures_data() {
@@ -168,7 +215,8 @@ private Q_SLOTS:
         server().injectFault("GET", path.toStdString(), Fault::withStatus(401, {}));
         QVERIFY(finishes(model.refresh()));
         QCOMPARE(model.error(), disconnectedText);
-        QVERIFY(!model.connection() && !model.isRefreshing() && !KeychainStore().load());
+        QVERIFY(!model.connection() && !model.isRefreshing());
+        QTRY_VERIFY(!systemConnectionStore()->load().connection);
         QVERIFY(model.files().isEmpty() && model.devices().isEmpty() && model.selected().isEmpty());
         QVERIFY(!model.pairing() && !model.selectedBytes() && model.password().isEmpty());
         QCOMPARE(rig->index(), QByteArray("[]"));

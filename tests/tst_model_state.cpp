@@ -20,7 +20,7 @@ class ModelStateTest : public QObject {
 
     Services services(const QVariant& serverSetting = {}) {
         Services s;
-        s.store = std::make_shared<FolderStore>(m_dir.filePath(u"store"_s));
+        s.store = std::make_shared<FileCredentialStore>(m_dir.filePath(u"store"_s));
         s.computerName = u"Ada’s Computer"_s;
         s.serverURLSetting = serverSetting;
         s.applicationSupportDir = m_dir.filePath(u"data"_s);

@@ -116,7 +116,7 @@ private Q_SLOTS:
         m_host.reset();
         m_rig.reset();
     }
-    void cleanupTestCase() { KeychainStore().clear(); }
+    void cleanupTestCase() { systemConnectionStore()->clear(); }
 
     void accessSheet();
     void deleteConfirmation();

@@ -239,7 +239,7 @@ private Q_SLOTS:
         // No stored connection: once the read has found nothing, the settings
         // open, once; the window is made once and kept.
         QTemporaryDir empty;
-        ModelRig rig(true, std::make_shared<FolderStore>(empty.path()));
+        ModelRig rig(true, std::make_shared<FileCredentialStore>(empty.path()));
         ShellRig shell(std::move(rig.model));
         shell.shell->launch({});
         QVERIFY(

@@ -252,11 +252,12 @@ private Q_SLOTS:
         QCOMPARE(ground(*dark), u"#faf9f5"_s);
     }
 
-    // Reduce motion switched on in the desktop reaches the views at once.
+    // Reduce motion switched on in the desktop reaches the views at once,
+    // from the same source the model and the popover read.
     void motionFollowsTheDesktop() {
         QQmlEngine engine;
-        auto portal = std::make_shared<PortalSettings>();
-        Palvo::setDesktopSettings(portal);
+        PortalSettings* portal = PortalSettings::shared();
+        QCOMPARE(Services::system().desktop.get(), static_cast<DesktopSettings*>(portal));
         const auto hosted =
             host(engine, "Item { property bool moving: Palvo.motionAllowed }", {10, 10});
         QVERIFY(hosted->item()->property("moving").toBool());
@@ -264,7 +265,6 @@ private Q_SLOTS:
         QVERIFY(!hosted->item()->property("moving").toBool());
         portal->apply(u"org.gnome.desktop.interface"_s, u"enable-animations"_s, true);
         QVERIFY(hosted->item()->property("moving").toBool());
-        Palvo::setDesktopSettings(nullptr);
     }
 
     // Typing writes the model on every keystroke; a lone blank is enough.

@@ -101,7 +101,8 @@ private Q_SLOTS:
     void init() {
         m_server.reset();
         // Off the shared keyring: the real file store in a folder of our own.
-        m_rig = m_server.connectedRig(std::make_shared<FolderStore>(m_files.filePath(u"store"_s)));
+        m_rig = m_server.connectedRig(
+            std::make_shared<FileCredentialStore>(m_files.filePath(u"store"_s)));
     }
     void cleanup() { m_rig.reset(); }
 
@@ -438,7 +439,7 @@ private Q_SLOTS:
                                  Fault::withStatus(status, R"({"error":"Not yours."})"), 1);
             QVERIFY(run(model));
             QCOMPARE(model.error(), u"The upload did not finish. Please try again."_s);
-            QVERIFY(model.connection() && m_rig->store->load());
+            QVERIFY(model.connection() && m_rig->store->load().connection);
             QCOMPARE(model.selected().size(), 1);
             QCOMPARE(m_server.count("DELETE", "/api/files/*"), size_t(1));
         }
@@ -449,7 +450,8 @@ private Q_SLOTS:
                              Fault::withStatus(401, R"({"error":"Unknown token."})"), 1);
         QVERIFY(run(model));
         QCOMPARE(model.error(), disconnectedText);
-        QVERIFY(!model.connection() && !m_rig->store->load());
+        QVERIFY(!model.connection());
+        QTRY_VERIFY(!m_rig->store->load().connection);
         QVERIFY(model.selected().isEmpty());
         QCOMPARE(model.message(), QString());
         QCOMPARE(clipboard()->text(), u"before"_s);

@@ -34,12 +34,14 @@ namespace {
 
 class MemoryStore final : public ConnectionStore {
 public:
-    std::optional<Connection> load() override { return saved; }
+    Loaded load() override { return {saved}; }
+    Result<void> prepareSave() override { return {}; }
     Result<void> save(const Connection& c) override {
         saved = c;
         return {};
     }
     void clear() override { saved.reset(); }
+    QString savedText() const override { return {}; }
     std::optional<Connection> saved;
 };
 

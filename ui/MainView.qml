@@ -131,7 +131,7 @@ Rectangle {
                 visible: root.connected
                 enabled: !root.model.isRefreshing
                 text: "Refresh"
-                onClicked: root.model.refresh()
+                onClicked: root.model.refresh(true)
             }
         }
     }

@@ -1,6 +1,6 @@
 #include "ui/Palvo.h"
 
-#include "platform/Services.h"
+#include "platform/PortalSettings.h"
 #include "ui/HexColor.h"
 
 #include <QQuickItem>
@@ -78,16 +78,6 @@ const QColor& accentColour() {
     return value;
 }
 
-// The process-wide source of the reduce-motion setting.
-class MotionSource : public QObject {
-public:
-    static MotionSource& instance() {
-        static MotionSource source;
-        return source;
-    }
-    std::shared_ptr<DesktopSettings> settings;
-};
-
 QQuickItem* itemOf(QObject* object) {
     for (QObject* o = object; o; o = o->parent()) {
         if (auto* item = qobject_cast<QQuickItem*>(o))
@@ -131,11 +121,9 @@ PalvoAttached::PalvoAttached(QObject* attachee) : QObject(attachee) {
         QObject::connect(item, &QQuickItem::windowChanged, this, &PalvoAttached::followWindow);
         followWindow(item->window());
     }
-    // The desktop's settings announce changes with a changed() signal when
-    // they can (the portal does); a fixed source never changes.
-    if (auto* source = dynamic_cast<QObject*>(MotionSource::instance().settings.get());
-        source && source->metaObject()->indexOfSignal("changed()") >= 0)
-        QObject::connect(source, SIGNAL(changed()), this, SIGNAL(motionAllowedChanged()));
+    if (PortalSettings* desktop = PortalSettings::shared())
+        QObject::connect(desktop, &PortalSettings::changed, this,
+                         &PalvoAttached::motionAllowedChanged);
 }
 
 void PalvoAttached::followWindow(QQuickWindow* window) {
@@ -261,14 +249,10 @@ QVariantList PalvoAttached::curve() const {
 }
 
 bool PalvoAttached::motionAllowed() const {
-    const auto& settings = MotionSource::instance().settings;
-    return !settings || settings->motionAllowed();
+    const PortalSettings* desktop = PortalSettings::shared();
+    return !desktop || desktop->motionAllowed();
 }
 
 PalvoAttached* Palvo::qmlAttachedProperties(QObject* object) {
     return new PalvoAttached(object);
-}
-
-void Palvo::setDesktopSettings(std::shared_ptr<DesktopSettings> settings) {
-    MotionSource::instance().settings = std::move(settings);
 }

@@ -9,7 +9,6 @@
 
 #include <memory>
 
-class DesktopSettings;
 class QQuickItem;
 class QQuickWindow;
 class WindowAppearance;
@@ -118,6 +117,7 @@ public:
     QFont stat() const;
 
     QVariantList curve() const;
+    // The desktop's reduce-motion setting, live (PortalSettings::shared).
     bool motionAllowed() const;
 
     static constexpr int radius = 6, radiusMd = 8, radiusLg = 10, radiusXl = 16, hairline = 1,
@@ -144,10 +144,6 @@ class Palvo : public QObject {
     QML_ATTACHED(PalvoAttached)
 public:
     static PalvoAttached* qmlAttachedProperties(QObject* object);
-
-    // Where `motionAllowed` is read from (the desktop's reduce-motion
-    // setting). Without one, motion is allowed.
-    static void setDesktopSettings(std::shared_ptr<DesktopSettings> settings);
 };
 
 // The light/dark flag of one window, kept as a child of the window.

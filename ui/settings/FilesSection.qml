@@ -28,7 +28,7 @@ ColumnLayout {
         PushButton {
             objectName: "refreshButton"
             text: "Refresh"
-            onClicked: section.model.refresh()
+            onClicked: section.model.refresh(true)
         }
     }
 
