@@ -226,6 +226,13 @@ private Q_SLOTS:
         });
         model.setPassword(u"ignored"_s);
         server().clearRequests();
+        // The index is written when the run ends, not after every file.
+        const QByteArray indexBefore = m_rig->index();
+        QStringList indexWrittenEarly;
+        connect(&model, &ParvelModel::messageChanged, this, [&] {
+            if (model.message().startsWith(u"Uploading"_s) && m_rig->index() != indexBefore)
+                indexWrittenEarly.append(model.message());
+        });
         model.upload();
         // The call only starts the run: nothing of it has happened yet.
         QCOMPARE(model.message(), u"Preparing upload…"_s);
@@ -251,6 +258,7 @@ private Q_SLOTS:
                  (QStringList{u"third ü.txt 7"_s, u"second.bin 3145728"_s, u"first.txt 1000"_s}));
         QCOMPARE(sent, (QList<qint64>{1000, 3 << 20, 7}));
         QCOMPARE(m_rig->index(), encode(files));
+        QCOMPARE(indexWrittenEarly, QStringList());
         QCOMPARE(clipboard()->text(), files[2].url + u'\n' + files[1].url + u'\n' + files[0].url);
         QVERIFY(model.selected().isEmpty() && !model.selectedBytes()); // spent
         QCOMPARE(model.password(), QString());
@@ -339,6 +347,31 @@ private Q_SLOTS:
         // The server logs the abandoned PUT once its delay is over; waiting
         // shows the bytes had started, and keeps it out of the next test.
         QTRY_VERIFY_WITH_TIMEOUT(m_server.count("PUT", "/*") > 0, 10000);
+    }
+
+    // Quitting during a run: the run is cancelled and its unfinished file
+    // deleted before the application goes; a deletion that hangs is given
+    // up on after the limit.
+    void quittingEndsTheRunFirst() {
+        ParvelModel& model = *m_rig->model;
+        const QUrl big = file(u"quit.bin"_s, 64 << 20);
+        QVERIFY(waitWithin(model.endUpload(std::chrono::seconds(2)))); // nothing runs
+        for (const bool deletionHangs : {false, true}) {
+            m_server.reset();
+            server().injectFault("PUT", "/*", Fault::delayed(std::chrono::milliseconds(1500)), 1);
+            if (deletionHangs)
+                server().injectFault("DELETE", "/*", Fault::delayed(std::chrono::seconds(2)), 1);
+            model.setFiles({big}, false);
+            model.upload();
+            QTRY_VERIFY(model.progress() > 0); // bytes are moving
+            const auto limit =
+                deletionHangs ? std::chrono::milliseconds(300) : std::chrono::seconds(2);
+            QVERIFY(waitWithin(model.endUpload(limit)));
+            QCOMPARE(model.isUploading(), deletionHangs);
+            QCOMPARE(m_server.count("DELETE", "/api/files/*"), size_t(deletionHangs ? 0 : 1));
+            QVERIFY(finishes(model.uploadTask()) || !model.uploadTask());
+            QTRY_VERIFY_WITH_TIMEOUT(m_server.count("PUT", "/*") > 0, 10000);
+        }
     }
 
     void fileReplacedByAPipe() {
