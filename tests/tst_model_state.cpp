@@ -134,7 +134,7 @@ private Q_SLOTS:
             QCOMPARE(ParvelModel(false, services(setting)).serverURL(), url);
         Services nameless = services();
         nameless.computerName.clear();
-        QCOMPARE(ParvelModel(false, nameless).deviceName(), u"My Mac"_s);
+        QCOMPARE(ParvelModel(false, nameless).deviceName(), u"My computer"_s);
     }
 
     void indexWriter() {

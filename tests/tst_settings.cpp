@@ -47,8 +47,8 @@ void SettingsTest::passwordRuleCountsWhatAPersonSees() {
 }
 
 void SettingsTest::versionLine() {
-    QCOMPARE(SettingsRules::versionLine(u"2.4.1"_s), u"Parvel 2.4.1 · macOS 13 or newer"_s);
-    QCOMPARE(SettingsRules::versionLine({}), u"Parvel 1.0.3 · macOS 13 or newer"_s);
+    QCOMPARE(SettingsRules::versionLine(u"2.4.1"_s), u"Parvel 2.4.1 · Linux"_s);
+    QCOMPARE(SettingsRules::versionLine({}), u"Parvel 1.0.3 · Linux"_s);
 }
 
 void SettingsTest::loginItemWritesAndRemovesItsEntry() {

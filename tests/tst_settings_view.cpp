@@ -247,12 +247,12 @@ void SettingsViewTest::yourMacs() {
     QVERIFY(finishes(rig->model->connect()));
     QVERIFY(rig->model->connection());
     show(std::move(rig));
-    QVERIFY(click(u"Your Macs"_s));
+    QVERIFY(click(u"Your computers"_s));
 
-    // One row each: "This Mac" only on this one, "Disconnect…" on neither it
+    // One row each: "This computer" only on this one, "Disconnect…" on neither it
     // nor the library's first.
     const auto rows = [&] {
-        QMap<QString, QPair<bool, bool>> found; // id: This Mac, Disconnect…
+        QMap<QString, QPair<bool, bool>> found; // id: This computer, Disconnect…
         auto* list = view()->findChild<QQuickItem*>(u"deviceList"_s);
         for (QQuickItem* row : list->property("contentItem").value<QQuickItem*>()->childItems())
             if (row->isVisible() && row->property("deviceId").isValid())
@@ -304,7 +304,7 @@ void SettingsViewTest::preferences() {
 
     // Both buttons open the same page: the address with "/install" added.
     QVERIFY(click(u"Check for updates"_s));
-    QVERIFY(click(u"Your Macs"_s));
+    QVERIFY(click(u"Your computers"_s));
     QVERIFY(click(u"Download installer"_s));
     const QUrl page(m_server.baseURL() + u"/install"_s);
     QCOMPARE(m_rig->browser->opened, (QList<QUrl>{page, page}));

@@ -46,7 +46,7 @@ QString uploadTitle(int count) {
 }
 
 QString connectTitle(bool connecting) {
-    return connecting ? QStringLiteral("Connecting…") : QStringLiteral("Connect Mac");
+    return connecting ? QStringLiteral("Connecting…") : QStringLiteral("Connect");
 }
 
 bool canConnect(const QString& code, bool connecting) {
