@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# `cmake --install` puts the executable, the desktop file, the icons and the
-# metainfo where desktops look for them, and the desktop file and metainfo
-# pass the freedesktop validators.
+# `cmake --install` puts the executable, the desktop file, the icons, the
+# metainfo and the licences where desktops and dpkg look for them, and the
+# desktop file and metainfo pass the freedesktop validators.
 #
 #   app_install.sh BUILD_DIR
 set -euo pipefail
@@ -18,7 +18,8 @@ status=0
 for file in bin/parvel share/applications/dev.parvel.Parvel.desktop \
     share/metainfo/dev.parvel.Parvel.metainfo.xml \
     share/icons/hicolor/scalable/apps/dev.parvel.Parvel.svg \
-    share/icons/hicolor/symbolic/apps/dev.parvel.Parvel-symbolic.svg; do
+    share/icons/hicolor/symbolic/apps/dev.parvel.Parvel-symbolic.svg \
+    share/doc/parvel/copyright share/doc/parvel/Geist-OFL.txt; do
     [ -s "$prefix/$file" ] || { echo "app_install: $file was not installed" >&2; status=1; }
 done
 [ -x "$prefix/bin/parvel" ] || { echo "app_install: bin/parvel is not executable" >&2; status=1; }
