@@ -200,6 +200,8 @@ Item {
                 border.width: Palvo.hairline
                 enabled: !card.uploading
                 opacity: enabled ? 1 : 0.5
+                // Takes back the spacing of the password block while it folds.
+                Layout.bottomMargin: passwordArea.visible ? -parent.spacing * (1 - passwordArea.reveal) : 0
 
                 RowLayout {
                     id: accessRow
@@ -221,10 +223,10 @@ Item {
 
             // Password block, fading in and out while the card's height
             // follows it: `reveal` runs from 0 (gone) to 1 (shown) and scales
-            // the height the block takes, the column's spacing above it
-            // included (the negative margin gives that spacing back while
-            // it is folded), so nothing below jumps when the fade begins
-            // or ends.
+            // the height the block takes and, through the access choice's
+            // margin, the column's spacing that comes with it, so nothing
+            // below jumps when the fade begins or ends. (A negative margin
+            // on the block itself would be cut off while it is short.)
             Item {
                 id: passwordArea
                 objectName: "passwordBlock"
@@ -238,8 +240,7 @@ Item {
                     }
                 }
                 Layout.fillWidth: true
-                Layout.topMargin: -parent.spacing
-                Layout.preferredHeight: (passwordBlock.implicitHeight + parent.spacing) * reveal
+                Layout.preferredHeight: passwordBlock.implicitHeight * reveal
                 visible: reveal > 0
                 opacity: reveal
                 clip: reveal < 1

@@ -39,6 +39,7 @@ ColumnLayout {
 
         Rectangle {
             id: card
+            objectName: "filesCard"
             // Full width, its right edge under the Refresh button's; the
             // scroll bar sits inside it, over the rows' right margin.
             width: area.width
@@ -105,6 +106,7 @@ ColumnLayout {
 
         ScrollBar {
             id: scrollBar
+            objectName: "filesScrollBar"
             readonly property bool overflows: list.contentHeight > list.height + 0.5
             anchors.right: card.right
             anchors.top: card.top
