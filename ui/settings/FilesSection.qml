@@ -113,7 +113,6 @@ ColumnLayout {
             anchors.bottom: card.bottom
             anchors.margins: 2
             // Only a list longer than the card has one, and then always.
-            visible: overflows
             policy: overflows ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
             Accessible.name: "Files"
         }
