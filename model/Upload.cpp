@@ -173,7 +173,9 @@ void ParvelModel::setFiles(const QList<QUrl>& urls, bool appending) {
         if (seen.contains(at))
             continue;
         seen.insert(at);
-        accepted.append(url);
+        // Rebuilt from the path just checked: the name shown and sent is
+        // that path's, whatever else the URL carried.
+        accepted.append(FileUrl::fromPath(path));
         total += static_cast<qint64>(info.st_size);
     }
 
