@@ -64,73 +64,56 @@ private Q_SLOTS:
         QVERIFY(channel.listen(path));
         QSignalSpy received(&channel, &InstanceChannel::received);
 
-        // A second instance with no arguments still counts as a request; a
-        // list as long as an argument list can be (2 MiB, every byte
-        // percent-encoded) arrives whole.
-        const QString longArgument(3 * (2 << 20) / 2, u'a');
-        const QList<QStringList> sent = {
-            {u"--show"_s, u"file:///tmp/a%20b"_s, u"\"ü\""_s}, {}, {longArgument, longArgument}};
-        for (const QStringList& arguments : sent) {
+        // No arguments still make a request; a list as long as an argument
+        // list can be (2 MiB, every byte percent-encoded) arrives whole.
+        const QString longArgument(3 * (1 << 20), u'a');
+        for (const QStringList& arguments :
+             QList<QStringList>{{u"--show"_s, u"file:///tmp/a%20b"_s, u"\"ü\""_s},
+                                {},
+                                {longArgument, longArgument}}) {
             auto done = handOverLater(path, arguments);
             QCOMPARE(finish(done), HandOver(true));
             QCOMPARE(received.takeFirst().at(0).toStringList(), arguments);
         }
-        // More than that is refused by the caller, not by starting another
-        // instance.
+        // More is refused by the caller, not by starting another instance.
         auto huge = handOverLater(path, {QString(InstanceChannel::maxMessageBytes, u'a')});
         QCOMPARE(finish(huge), HandOver(std::unexpected(tooMany)));
 
-        // The bytes a caller sends, as the running instance reads them.
-        QLocalServer raw;
-        const QString rawPath = m_dir.filePath(u"raw.socket"_s);
-        QVERIFY(raw.listen(rawPath));
-        auto answered = handOverLater(rawPath, {u"--settings"_s, u"/x"_s});
-        QVERIFY(raw.waitForNewConnection(10'000));
-        QLocalSocket* peer = raw.nextPendingConnection();
-        QVERIFY(QTest::qWaitFor([&] { return peer->canReadLine(); }, 10'000));
-        QCOMPARE(peer->readLine(), QByteArray(R"(["--settings","/x"])"
-                                              "\n"));
-        // Anything but "ok" or "busy" is a failure to report: someone
-        // listens there, so starting a second instance would be wrong.
-        peer->write("no\n");
-        peer->flush();
-        QCOMPARE(finish(answered), HandOver(std::unexpected(notTaken)));
-
-        // Garbage is dropped without an answer and without a request.
-        QLocalSocket garbage;
-        garbage.connectToServer(path);
-        QVERIFY(garbage.waitForConnected(10'000));
-        garbage.write("{\"not\":\"a list\"}\n");
-        QVERIFY(QTest::qWaitFor([&] { return garbage.state() == QLocalSocket::UnconnectedState; },
-                                10'000));
-        QCOMPARE(received.size(), 0);
-    }
-
-    // What the channel holds at once is bounded: beyond maxInFlight callers
-    // the next one hears "busy" and tries again until there is room.
-    void callersInFlight() {
-        const QString path = m_dir.filePath(u"busy.socket"_s);
-        InstanceChannel channel;
-        QVERIFY(channel.listen(path));
-        QSignalSpy received(&channel, &InstanceChannel::received);
+        // Beyond maxInFlight unfinished callers the next one hears "busy"
+        // and tries again until there is room; garbage gets no answer.
         std::vector<std::unique_ptr<QLocalSocket>> slow;
-        for (int i = 0; i <= InstanceChannel::maxInFlight; ++i) {
+        for (int i = 0; i <= InstanceChannel::maxInFlight + 1; ++i) {
             slow.push_back(std::make_unique<QLocalSocket>());
             slow.back()->connectToServer(path);
             QVERIFY(slow.back()->waitForConnected(10'000));
-            slow.back()->write("[\"unfinished");
-            QVERIFY(slow.back()->waitForBytesWritten(10'000));
+            slow.back()->write(i == 0 ? "{\"not\":\"a list\"}\n" : "[\"unfinished");
+            if (i == 0) // the server drops it, which makes room for one more
+                QVERIFY(QTest::qWaitFor(
+                    [&] { return slow[0]->state() == QLocalSocket::UnconnectedState; }, 10'000));
         }
         QVERIFY(QTest::qWaitFor([&] { return slow.back()->canReadLine(); }, 10'000));
         QCOMPARE(slow.back()->readLine(), QByteArray("busy\n"));
-        QVERIFY(!slow.front()->canReadLine());
-
+        QCOMPARE(slow.front()->readAll(), QByteArray());
+        QVERIFY(!slow[1]->canReadLine());
         auto waiting = handOverLater(path, {u"--show"_s});
         QTest::qWait(300);
         QCOMPARE(received.size(), 0);
         slow.clear();
         QCOMPARE(finish(waiting), HandOver(true));
-        QCOMPARE(received.size(), 1);
+
+        // The bytes a caller sends, as the running instance reads them.
+        QLocalServer raw;
+        QVERIFY(raw.listen(m_dir.filePath(u"raw.socket"_s)));
+        auto answered = handOverLater(raw.fullServerName(), {u"--settings"_s, u"/x"_s});
+        QVERIFY(raw.waitForNewConnection(10'000));
+        QLocalSocket* peer = raw.nextPendingConnection();
+        QVERIFY(QTest::qWaitFor([&] { return peer->canReadLine(); }, 10'000));
+        QCOMPARE(peer->readLine(), QByteArray("[\"--settings\",\"/x\"]\n"));
+        // Anything else than "ok" or "busy" is a failure to report: someone
+        // listens there, so a second instance would be wrong.
+        peer->write("no\n");
+        peer->flush();
+        QCOMPARE(finish(answered), HandOver(std::unexpected(notTaken)));
     }
 
     void listening() {
@@ -157,56 +140,46 @@ private Q_SLOTS:
 
     // The socket goes only where nobody else can bind the name first.
     void socketFolder() {
-        const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-        const QByteArray tmp = qgetenv("TMPDIR");
+        const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR"), tmp = qgetenv("TMPDIR");
         auto restore = qScopeGuard([&] {
             qputenv("XDG_RUNTIME_DIR", runtime);
             qputenv("TMPDIR", tmp);
         });
         QTemporaryDir tmpDir, runtimeDir;
         qputenv("TMPDIR", QFile::encodeName(tmpDir.path()));
+        const QByteArray runtimeFolder = QFile::encodeName(runtimeDir.path());
+        qputenv("XDG_RUNTIME_DIR", runtimeFolder);
         const QString folder = tmpDir.filePath(u"parvel-"_s + QString::number(::getuid()));
-        const QString inFolder = folder + u"/instance.socket"_s;
-        const QByteArray nativeRuntime = QFile::encodeName(runtimeDir.path());
-        qputenv("XDG_RUNTIME_DIR", nativeRuntime);
-        ::chmod(nativeRuntime.constData(), 0700);
-        QCOMPARE(InstanceChannel::socketPath().value_or(QString()),
-                 runtimeDir.filePath(u"dev.parvel.Parvel.socket"_s));
-        // A runtime folder others may enter is not used, nor a missing one.
-        ::chmod(nativeRuntime.constData(), 0710);
-        QCOMPARE(InstanceChannel::socketPath().value_or(QString()), inFolder);
-        qunsetenv("XDG_RUNTIME_DIR");
-        QCOMPARE(InstanceChannel::socketPath().value_or(QString()), inFolder);
-
-        // A folder of our own, 0700, even when an earlier one was left open.
-        QCOMPARE(modeOf(folder), mode_t(0700));
+        const auto socketIn = [](const QString& in) {
+            QCOMPARE(InstanceChannel::socketPath().value_or(QString()), in);
+        };
+        ::chmod(runtimeFolder.constData(), 0700);
+        socketIn(runtimeDir.filePath(u"dev.parvel.Parvel.socket"_s));
+        // A runtime folder others may enter is not used: a folder of our
+        // own instead, 0700 even when an earlier one was left open.
+        ::chmod(runtimeFolder.constData(), 0710);
+        socketIn(folder + u"/instance.socket"_s);
         ::chmod(QFile::encodeName(folder).constData(), 0755);
-        QCOMPARE(InstanceChannel::socketPath().value_or(QString()), inFolder);
+        socketIn(folder + u"/instance.socket"_s);
         QCOMPARE(modeOf(folder), mode_t(0700));
 
-        // A link planted there is not followed, nor a folder of another
+        // A link planted there is not followed, nor is a folder of another
         // user's used: the next name serves, the same for every start.
-        QVERIFY(QDir(folder).removeRecursively());
-        QVERIFY(QFile::link(tmpDir.path(), folder));
-        const QString second = folder + u"-2/instance.socket"_s;
-        QCOMPARE(InstanceChannel::socketPath().value_or(QString()), second);
-        QCOMPARE(InstanceChannel::socketPath().value_or(QString()), second);
+        QVERIFY(QDir(folder).removeRecursively() && QFile::link(tmpDir.path(), folder));
+        socketIn(folder + u"-2/instance.socket"_s);
         if (::getuid() == 0) {
             QVERIFY(QFile::remove(folder) && QDir().mkdir(folder));
             QCOMPARE(::chown(QFile::encodeName(folder).constData(), 65534, 65534), 0);
-            QCOMPARE(InstanceChannel::socketPath().value_or(QString()), second);
-            QCOMPARE(::chown(nativeRuntime.constData(), 65534, 65534), 0);
-            ::chmod(nativeRuntime.constData(), 0700);
-            qputenv("XDG_RUNTIME_DIR", nativeRuntime);
-            QCOMPARE(InstanceChannel::socketPath().value_or(QString()), second);
+            QCOMPARE(::chown(runtimeFolder.constData(), 65534, 65534), 0);
+            ::chmod(runtimeFolder.constData(), 0700);
+            socketIn(folder + u"-2/instance.socket"_s);
         }
         // With every name taken, the reason instead of a socket.
         for (int n = 2; n <= 8; ++n)
             QVERIFY(QDir(folder + u'-' + QString::number(n)).removeRecursively() &&
                     QFile::link(tmpDir.path(), folder + u'-' + QString::number(n)));
-        QCOMPARE(InstanceChannel::socketPath(),
-                 (std::expected<QString, QString>(std::unexpected(
-                     u"%1 to %1-8 belong to someone else or are no folders"_s.arg(folder)))));
+        QCOMPARE(InstanceChannel::socketPath().error(),
+                 u"%1 to %1-8 belong to someone else or are no folders"_s.arg(folder));
     }
 
     // Every way a file comes in names the one path that is opened and
@@ -230,13 +203,12 @@ private Q_SLOTS:
         QFETCH(QByteArray, path);
         const QList<QUrl> expected =
             path.isEmpty() ? QList<QUrl>() : QList<QUrl>{FileUrl::fromPath(path)};
-        const LaunchRequest request = LaunchRequest::parse(QByteArrayList{argument}, "/w");
-        if (!argument.contains(':'))
-            QCOMPARE(request.files, expected);
         // Handed over, the URL keeps the path's bytes; the name shown is
         // the last segment of that path.
         const QList<QUrl> handedOver =
-            LaunchRequest::parse(request.toArguments(), u"/elsewhere"_s).files;
+            LaunchRequest::parse(LaunchRequest::parse(QByteArrayList{argument}, "/w").toArguments(),
+                                 u"/elsewhere"_s)
+                .files;
         QCOMPARE(handedOver, expected);
         QCOMPARE(DropTarget::fileURLs(QList<QUrl>{QUrl::fromEncoded(argument)}),
                  argument.contains(':') ? expected : QList<QUrl>());
@@ -251,19 +223,14 @@ private Q_SLOTS:
     // The model keeps the URL rebuilt from the path it checked, and refuses
     // what names no local path.
     void modelSelection() {
-        QTemporaryDir files;
-        const QByteArray real = QFile::encodeName(files.filePath(u"holiday.jpg"_s));
-        QFile file(QFile::decodeName(real));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("photo") == 5);
-        file.close();
+        const QByteArray real = QFile::encodeName(QCoreApplication::applicationFilePath());
         ParvelModel model(false, Services{});
         model.setFiles({QUrl::fromEncoded("file://localhost" + real + "?x#y.png")}, false);
         QCOMPARE(model.selected(), QList<QUrl>{FileUrl::fromPath(real)});
-        model.setFiles({QUrl::fromEncoded("file://" + real + "%00/other.jpg"),
+        model.setFiles({QUrl::fromEncoded("file://" + real + "%00/a.jpg"),
                         QUrl::fromEncoded("file://otherhost" + real)},
                        false);
         QCOMPARE(model.selected(), QList<QUrl>());
-        QVERIFY(!model.error().isEmpty());
     }
 };
 
