@@ -1,5 +1,7 @@
 #include "net/FileUrl.h"
 
+#include <QDir>
+
 namespace FileUrl {
 
 QUrl fromPath(const QByteArray& nativePath) {
@@ -18,6 +20,13 @@ QByteArray toPath(const QUrl& url) {
     if (!path.startsWith('/') || path.contains('\0'))
         return {};
     return path;
+}
+
+QByteArray absolutePath(const QByteArray& path, const QByteArray& base) {
+    const QByteArray absolute = path.startsWith('/') ? path : base + '/' + path;
+    // Bytes map one to one onto Latin-1, so the cleaning touches no byte
+    // other than '/' and '.'.
+    return QDir::cleanPath(QString::fromLatin1(absolute)).toLatin1();
 }
 
 QUrl local(const QUrl& url) {

@@ -22,6 +22,10 @@ QUrl fromPath(const QByteArray& nativePath);
 // would end the path early for open() while the name shown goes on).
 QByteArray toPath(const QUrl& url);
 
+// `path` made absolute against the folder `base` when relative, without "."
+// and ".." components, byte for byte: a name that is not UTF-8 stays as it is.
+QByteArray absolutePath(const QByteArray& path, const QByteArray& base);
+
 // fromPath(toPath(url)): the URL rebuilt from the one path it names, so its
 // file name is that path's last segment (no query, fragment or host left to
 // differ); an invalid URL when toPath refuses `url`.

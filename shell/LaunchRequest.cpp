@@ -29,14 +29,6 @@ bool takesOperand(const QString& option) {
     return options.contains(option);
 }
 
-// `path` made absolute against `base`, without "." and ".." components.
-// Bytes map one to one onto Latin-1, so the cleaning touches no byte other
-// than '/' and '.', and a name that is not UTF-8 stays as it is.
-QByteArray absolutePath(const QByteArray& path, const QByteArray& base) {
-    const QByteArray absolute = path.startsWith('/') ? path : base + '/' + path;
-    return QDir::cleanPath(QString::fromLatin1(absolute)).toLatin1();
-}
-
 } // namespace
 
 LaunchRequest LaunchRequest::parse(const QByteArrayList& arguments,
@@ -61,7 +53,8 @@ LaunchRequest LaunchRequest::parse(const QByteArrayList& arguments,
             if (const QUrl file = FileUrl::local(QUrl(QString::fromUtf8(argument))); file.isValid())
                 request.files.append(file);
         } else if (!argument.isEmpty())
-            request.files.append(FileUrl::fromPath(absolutePath(argument, workingDirectory)));
+            request.files.append(
+                FileUrl::fromPath(FileUrl::absolutePath(argument, workingDirectory)));
     }
     return request;
 }
