@@ -20,13 +20,10 @@
 #include <QQuickWindow>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QtQml/qqmlextensionplugin.h>
 
 #include <algorithm>
 #include <cmath>
 #include <memory>
-
-Q_IMPORT_QML_PLUGIN(ParvelPlugin)
 
 using namespace Qt::StringLiterals;
 
