@@ -4,6 +4,7 @@
 #include "platform/Keychain.h"
 #include "platform/PortalSettings.h"
 #include "shell/AppShell.h"
+#include "shell/FileDrops.h"
 #include "shell/InstanceChannel.h"
 #include "shell/LaunchRequest.h"
 #include "shell/Platform.h"
@@ -11,6 +12,7 @@
 #include "shell/RunNotifier.h"
 #include "shell/SettingsWindow.h"
 #include "shell/StatusIcon.h"
+#include "shell/TrayIconDrops.h"
 #include "shell/WindowKeys.h"
 // The views' plugin is imported once for the executable (app/PreviewMode.cpp).
 #include "ui/Fonts.h"
@@ -85,6 +87,7 @@ int runApplication(int& argc, char** argv) {
     StatusIcon* icon = nullptr;
     PopoverWindow* popover = nullptr;
     SettingsWindow* settings = nullptr;
+    AppShell* shellRef = nullptr;
     ShellSurfaces surfaces;
     auto popoverWindow = std::make_unique<PopoverWindow>(
         engine, modelRef, [&icon] { return icon ? icon->geometry() : QRect(); },
@@ -92,15 +95,21 @@ int runApplication(int& argc, char** argv) {
     popover = popoverWindow.get();
     popover->setDark(prefersDark());
     surfaces.popover = std::move(popoverWindow);
-    surfaces.makeSettings = [&engine, &modelRef, &settings, prefersDark] {
+    surfaces.makeSettings = [&engine, &modelRef, &settings, &shellRef, prefersDark] {
         auto window = std::make_unique<SettingsWindow>(engine, modelRef, prefersDark());
         settings = window.get();
         WindowKeys{{}, quitSoon, {}}.installOn(window->window());
+        // Files dropped anywhere on it are handled as on the tray icon.
+        new FileDrops(window->window(), [&shellRef](const QList<QUrl>& urls) {
+            if (shellRef)
+                shellRef->dropFiles(urls);
+        });
         return std::unique_ptr<SettingsSurface>(std::move(window));
     };
     surfaces.makeChooser = [] { return std::make_unique<FileChooser>(); };
 
     AppShell shell(std::move(model), std::move(surfaces));
+    shellRef = &shell;
     WindowKeys{[popover] { popover->close(); }, quitSoon, [&shell] { shell.showSettings(); }}
         .installOn(popover->window());
     if (desktop)
@@ -120,6 +129,7 @@ int runApplication(int& argc, char** argv) {
 
     StatusIcon statusIcon(shell);
     icon = &statusIcon;
+    const TrayIconDrops trayDrops([&shell](const QList<QUrl>& urls) { shell.dropFiles(urls); });
     RunNotifier notifier(shell, statusIcon.trayIcon());
     shell.launch(request);
     statusIcon.watchForTrayHost(trayHostWaitMs);

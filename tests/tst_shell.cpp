@@ -278,8 +278,7 @@ private Q_SLOTS:
 
         // From another instance: file URLs only, in order, replacing.
         const QStringList handedOver =
-            LaunchRequest{false, false, false, {c, QUrl(u"https://example.org/x"_s), b}}
-                .toArguments();
+            LaunchRequest{.files = {c, QUrl(u"https://example.org/x"_s), b}}.toArguments();
         shell->shell->handleRequest(LaunchRequest::parse(handedOver, u"/elsewhere"_s));
         QCOMPARE(shell->shell->model().selected(), QList<QUrl>({c, b}));
         QCOMPARE(shell->takeLog(), QStringList({u"popover shown"_s}));
@@ -294,6 +293,40 @@ private Q_SLOTS:
         // A bare second start shows the popover.
         shell->shell->handleRequest(LaunchRequest::parse({}, u"/"_s));
         QCOMPARE(shell->takeLog(), QStringList({u"popover shown"_s}));
+    }
+
+    // `--share`: uploaded at once without a password whatever the switch
+    // says, the switch left as it was; refused with the model's text while a
+    // run goes on; the popover shows why when no run can start.
+    void shareUploadsAtOnce() {
+        auto rig = m_server.connectedRig();
+        ShellRig shell(std::move(rig->model));
+        ParvelModel& model = shell.shell->model();
+        shell.shell->launch({});
+        model.setUsePassword(true);
+        m_server.reset();
+        const auto share = [&](QStringList arguments) {
+            arguments.prepend(u"--share"_s);
+            shell.shell->handleRequest(LaunchRequest::parse(
+                LaunchRequest::parse(arguments, u"/"_s).toArguments(), u"/"_s));
+        };
+        share({a.toLocalFile(), b.toLocalFile()});
+        QVERIFY(model.isUploading());
+        QVERIFY(model.usePassword());
+        share({c.toLocalFile()});
+        QCOMPARE(model.error(), u"Wait for the current upload, or cancel it first."_s);
+        QCOMPARE(model.selected(), QList<QUrl>({a, b}));
+        QCOMPARE(shell.takeLog(), QStringList({u"popover shown"_s}));
+        QVERIFY(QTest::qWaitFor([&] { return !model.isUploading(); }, 10'000));
+        const auto created = m_server.requests("POST", "/api/files");
+        QCOMPARE(created.size(), size_t(2));
+        for (const auto& request : created)
+            QVERIFY(bodyOf(request).value(u"password"_s).isNull());
+
+        auto offline = offlineShell();
+        offline->shell->shareFiles({a});
+        QVERIFY(!offline->shell->model().isUploading());
+        QCOMPARE(offline->takeLog(), QStringList({u"popover shown"_s}));
     }
 
     void launchArguments() {

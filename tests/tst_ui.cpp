@@ -5,7 +5,6 @@
 #include "platform/ClipboardPasteboard.h"
 #include "platform/PortalSettings.h"
 #include "ui/DotGrid.h"
-#include "ui/DropURLs.h"
 #include "ui/HexColor.h"
 #include "ui/Palvo.h"
 #include "ui/ViewRules.h"
@@ -24,7 +23,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <thread>
 
 Q_IMPORT_QML_PLUGIN(ParvelPlugin)
 
@@ -201,28 +199,6 @@ private Q_SLOTS:
         QCOMPARE(DotGrid::dotCentres({30, 20}),
                  (QList<QPointF>{{6, 6}, {18, 6}, {6, 18}, {18, 18}}));
         QVERIFY(DotGrid::dotCentres({6, 100}).isEmpty());
-    }
-
-    void dropURLsUnderConcurrentAdds() {
-        DropURLs collector;
-        constexpr int threads = 8, each = 500;
-        {
-            std::vector<std::jthread> workers;
-            for (int t = 0; t < threads; ++t)
-                workers.emplace_back([&collector, t] {
-                    for (int i = 0; i < each; ++i)
-                        collector.add(QUrl(u"file:///t%1/%2"_s.arg(t).arg(i % (each - 1))));
-                });
-        }
-        const QList<QUrl> values = collector.values();
-        QCOMPARE(values.size(), threads * each);
-        // Each thread's own adds keep their order; its duplicate is kept too.
-        for (int t = 0; t < threads; ++t) {
-            int next = 0;
-            for (const QUrl& url : values)
-                if (url.path().startsWith(u"/t%1/"_s.arg(t)))
-                    QCOMPARE(url.path(), u"/t%1/%2"_s.arg(t).arg(next++ % (each - 1)));
-        }
     }
 
     // One process draws a light and a dark window side by side; flipping a
