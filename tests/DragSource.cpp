@@ -1,11 +1,13 @@
 // A window of its own for the drag tests: a press and a move on it start an
-// XDND drag of the files named on the command line, as a file manager's
-// would. Prints "drag done N" when the drag ends (N: the action taken).
+// XDND drag of files, as a file manager's would: those whose paths LIST
+// holds at the press, one a line. Prints "drag done N" when the drag ends
+// (N: the action taken).
 //
-//   parvel-dragsource FILE…
+//   parvel-dragsource LIST
 
 #include <QApplication>
 #include <QDrag>
+#include <QFile>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QUrl>
@@ -17,7 +19,7 @@ namespace {
 
 class Source final : public QWidget {
 public:
-    explicit Source(QList<QUrl> urls) : m_urls(std::move(urls)) {
+    explicit Source(QString list) : m_list(std::move(list)) {
         setWindowTitle(QStringLiteral("Drag source"));
         resize(200, 200);
     }
@@ -31,8 +33,14 @@ protected:
             return;
         m_pressed = false;
         auto* drag = new QDrag(this);
+        QList<QUrl> urls;
+        QFile list(m_list);
+        if (list.open(QIODevice::ReadOnly))
+            for (const QByteArray& line : list.readAll().split('\n'))
+                if (!line.isEmpty())
+                    urls.append(QUrl::fromLocalFile(QString::fromUtf8(line)));
         auto* data = new QMimeData;
-        data->setUrls(m_urls);
+        data->setUrls(urls);
         drag->setMimeData(data);
         const Qt::DropAction action = drag->exec(Qt::CopyAction);
         std::printf("drag done %d\n", int(action));
@@ -40,7 +48,7 @@ protected:
     }
 
 private:
-    QList<QUrl> m_urls;
+    QString m_list;
     bool m_pressed = false;
 };
 
@@ -48,10 +56,7 @@ private:
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    QList<QUrl> urls;
-    for (const QString& path : QApplication::arguments().mid(1))
-        urls.append(QUrl::fromLocalFile(path));
-    Source source(urls);
+    Source source(QApplication::arguments().value(1));
     source.move(20, 300);
     source.show();
     return QApplication::exec();
