@@ -327,6 +327,16 @@ private Q_SLOTS:
         offline->shell->shareFiles({a});
         QVERIFY(!offline->shell->model().isUploading());
         QCOMPARE(offline->takeLog(), QStringList({u"popover shown"_s}));
+
+        // Started by `--share`: the run waits for the stored connection.
+        QTemporaryDir stored;
+        auto store = std::make_shared<FolderStore>(stored.path());
+        QVERIFY(store->save(m_server.bootstrap()));
+        ModelRig starting(true, store);
+        ShellRig started(std::move(starting.model));
+        started.shell->launch(LaunchRequest::parse({u"--share"_s, c.toLocalFile()}, u"/"_s));
+        QVERIFY(QTest::qWaitFor([&] { return started.shell->model().isUploading(); }, 10'000));
+        QCOMPARE(started.takeLog(), QStringList());
     }
 
     void launchArguments() {
