@@ -1,14 +1,22 @@
-// The shell's rules with stand-ins for the windows (no desktop runs here),
+// The shell's rules with stand-ins for the windows (no desktop runs here; the
+// popover's own drop handling in a real window on the offscreen platform),
 // a real model, real files and the dev server for the refreshes.
 
 #include "ModelFixture.h"
 #include "shell/AppShell.h"
 #include "shell/LaunchRequest.h"
 #include "shell/PopoverPlacement.h"
+#include "shell/PopoverWindow.h"
 #include "shell/RunNotifier.h"
 #include "shell/StatusText.h"
 
+#include <QMimeData>
+#include <QQmlEngine>
+#include <QQuickView>
 #include <QSignalSpy>
+#include <QtQml/qqmlextensionplugin.h>
+
+Q_IMPORT_QML_PLUGIN(ParvelPlugin)
 
 using namespace Qt::StringLiterals;
 
@@ -337,6 +345,31 @@ private Q_SLOTS:
         started.shell->launch(LaunchRequest::parse({u"--share"_s, c.toLocalFile()}, u"/"_s));
         QVERIFY(QTest::qWaitFor([&] { return started.shell->model().isUploading(); }, 10'000));
         QCOMPARE(started.takeLog(), QStringList());
+    }
+
+    // A drop that arrives without the URLs it carried on entering (native
+    // Wayland drags through XWayland) selects those seen on entering.
+    void popoverDropKeepsTheURLsSeenOnEntering() {
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+        auto rig = m_server.connectedRig();
+        QQmlEngine engine;
+        PopoverWindow popover(engine, *rig->model, {}, {});
+        popover.show();
+        QQuickView& window = popover.window();
+        const QPoint zone(168, 100);
+        const auto dropOn = [&](const QList<QUrl>& entering) {
+            QMimeData carried, empty;
+            carried.setUrls(entering);
+            QDragEnterEvent enter(zone, Qt::CopyAction, &carried, Qt::LeftButton, {});
+            QCoreApplication::sendEvent(&window, &enter);
+            QDragMoveEvent move(zone, Qt::CopyAction, &carried, Qt::LeftButton, {});
+            QCoreApplication::sendEvent(&window, &move);
+            QDropEvent drop(zone, Qt::CopyAction, &empty, Qt::LeftButton, {});
+            QCoreApplication::sendEvent(&window, &drop);
+            return drop.isAccepted();
+        };
+        QVERIFY(dropOn({b, a}));
+        QCOMPARE(rig->model->selected(), QList<QUrl>({b, a}));
     }
 
     void launchArguments() {
