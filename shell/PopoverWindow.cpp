@@ -57,11 +57,16 @@ PopoverWindow::PopoverWindow(QQmlEngine& engine, ParvelModel& model,
     QObject::connect(m_fade, &QPropertyAnimation::finished, this, [this] {
         if (!m_shown)
             finishClosing();
+        else if (m_activatedSinceShown && !m_window->isActive())
+            focusLost(); // while it faded in, unheeded then
     });
     QObject::connect(m_window, &QWindow::activeChanged, this, [this] {
-        if (m_window->isActive())
+        qCDebug(lcShell) << "popover active:" << m_window->isActive();
+        if (m_window->isActive()) {
+            m_activatedSinceShown = true;
             m_buttonPoll->stop();
-        else if (m_shown && m_window->isVisible() && m_fade->state() != QAbstractAnimation::Running)
+        } else if (m_shown && m_window->isVisible() &&
+                   m_fade->state() != QAbstractAnimation::Running)
             focusLost();
     });
     QObject::connect(m_window, &QQuickWindow::frameSwapped, this, [this] {
@@ -96,6 +101,7 @@ void PopoverWindow::show() {
         m_window->setPosition(popoverPosition(icon, popoverSize, screen->availableGeometry()));
     }
     m_shown = true;
+    m_activatedSinceShown = m_window->isActive();
     m_awaitingFrame = true;
     m_fade->stop();
     const bool animate = m_motionAllowed && m_motionAllowed();

@@ -68,6 +68,10 @@ private:
     bool m_dark = false;
     bool m_shown = false;
     bool m_awaitingFrame = false;
+    // A focus loss while fading in is acted on when the fade ends, and only
+    // when the window had the focus: a desktop that never gave it keeps the
+    // popover as shown.
+    bool m_activatedSinceShown = false;
     QElapsedTimer m_focusLossClose;
 
     // The press that took the focus away, until its button comes up.

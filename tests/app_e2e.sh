@@ -33,6 +33,7 @@ trap cleanup EXIT
 
 report() {
     echo "app_e2e: $*" >&2
+    echo "active window: $(xdotool getactivewindow getwindowname 2>&1)" >&2
     for log in parvel trayer openbox xdotool xvfb server source notifications; do
         [ -s "$work/$log.log" ] || continue
         echo "--- $log log" >&2; tail -n 40 "$work/$log.log" >&2
@@ -126,6 +127,7 @@ selected() {
     else grep -qF "selection: QList(QUrl(\"file://$1\"))" "$work/parvel.log"; fi
 }
 popover_visible() { xdotool search --onlyvisible --name '^Parvel$' | grep -qx "$popover"; }
+popover_active() { [ "$(xdotool getactivewindow)" = "$popover" ]; }
 geometry_of() { eval "$(xdotool getwindowgeometry --shell "$1")"; }
 
 QT_LOGGING_RULES="parvel.shell.debug=true" "$parvel" >"$work/parvel.log" 2>&1 &
@@ -165,7 +167,6 @@ wait_for 10 grep -q "kept until the release" "$work/parvel.log" || fail "the pre
 wait_for 10 selected + "$work/files/popover.txt" || fail "the drop on the popover was not taken"
 wait_for 5 grep -qx "drag done 1" "$work/source.log" || fail "the source saw no copy"
 popover_visible || fail "the popover closed after the drop"
-popover_active() { [ "$(xdotool getactivewindow)" = "$popover" ]; }
 wait_for 5 popover_active || fail "the popover has no focus after the drop"
 # A plain click elsewhere still closes it.
 xdotool mousemove 120 400 click 1
@@ -175,7 +176,7 @@ wait_for 5 eval '! popover_visible' || fail "a click elsewhere left the popover 
 geometry_of "$tray"
 drag "$work/files/tray.txt" $((X + WIDTH / 2)) $((Y + HEIGHT / 2))
 wait_for 10 selected "$work/files/tray.txt" || fail "the drop on the tray icon was not taken"
-wait_for 5 popover_visible || fail "the drop on the tray icon did not open the popover"
+wait_for 5 popover_active || fail "the drop on the tray icon did not open the popover"
 
 # Onto the settings window: the same.
 timeout 10 "$parvel" --settings || fail "parvel --settings failed"
@@ -186,7 +187,7 @@ settings="$(settings_visible | head -1)"
 geometry_of "$settings"
 drag "$work/files/settings.txt" $((X + WIDTH / 2)) $((Y + HEIGHT - 60))
 wait_for 10 selected "$work/files/settings.txt" || fail "the drop on the settings window was not taken"
-wait_for 5 popover_visible || fail "the drop on the settings window did not open the popover"
+wait_for 5 popover_active || fail "the drop on the settings window did not open the popover"
 
 # `--share` with the popover closed: two links on the clipboard, the index
 # updated, one notification.
@@ -209,7 +210,7 @@ sleep 1
 
 # Ctrl+Q in the popover ends the application cleanly.
 timeout 10 "$parvel" --show || fail "parvel --show failed"
-wait_for 5 popover_visible || fail "--show did not show the popover"
+wait_for 5 popover_active || fail "--show did not show the popover"
 xdotool windowfocus --sync "$popover" || true
 xdotool key ctrl+q
 for _ in $(seq 100); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done

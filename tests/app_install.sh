@@ -66,16 +66,6 @@ entries="$(cat "$prefix"/share/{kio/servicemenus,nemo/actions,Thunar/sendto}/* |
     grep -E '^(Name|Exec)=' | LC_ALL=C sort -u | tr '\n' '|')"
 [ "$entries" = "Exec=parvel %F|Exec=parvel --share %F|Name=Copy Parvel link|Name=Parvel|Name=Share with Parvel|" ] ||
     { echo "app_install: unexpected menu entries: $entries" >&2; status=1; }
-python3 - "$prefix/share/nemo/actions" <<'EOF2' || status=1
-import configparser, pathlib, sys
-for path in sorted(pathlib.Path(sys.argv[1]).glob("*.nemo_action")):
-    action = configparser.ConfigParser(interpolation=None)
-    action.optionxform = str
-    action.read(path)
-    missing = {"Name", "Exec", "Selection", "Extensions"} - set(action["Nemo Action"])
-    if missing:
-        sys.exit(f"app_install: {path.name} lacks {sorted(missing)}")
-EOF2
 appstreamcli validate --no-net --pedantic "$prefix/share/metainfo/dev.parvel.Parvel.metainfo.xml" ||
     status=1
 exit "$status"
