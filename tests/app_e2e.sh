@@ -2,8 +2,9 @@
 # The tray application end to end, on a display of its own: Xvfb with openbox
 # and trayer as the tray host, the dev server on loopback, a stored
 # connection and a notification server on a private bus. The icon is
-# embedded, a click shows the popover, a second `parvel FILE` puts that file
-# into the running instance's selection; files dragged from another
+# embedded, a click shows the popover, Escape and the focus going elsewhere
+# close it, a second `parvel FILE` puts that file into the running
+# instance's selection; files dragged from another
 # application's window (DRAGSOURCE) reach the popover, which stays open
 # through the press, the tray icon and the settings window; `--share` puts
 # two links on the clipboard with one notification; Ctrl+Q ends it with
@@ -147,7 +148,21 @@ for _ in 1 2 3; do
     wait_for 3 grep -q "popover shown" "$work/parvel.log" && break
 done
 grep -q "popover shown" "$work/parvel.log" || fail "a click did not show the popover"
-wait_for 10 xdotool search --onlyvisible --name '^Parvel$' || fail "no popover window on screen"
+shown() { xdotool search --onlyvisible --name '^Parvel$'; }
+hidden() { ! shown; }
+wait_for 10 shown || fail "no popover window on screen"
+
+# Escape in the popover closes it; so does the focus going elsewhere (here
+# to the root window). The pauses keep two clicks from making a double click.
+xdotool windowfocus --sync "$(shown | head -1)" key Escape
+wait_for 10 hidden || fail "Escape did not close the popover"
+sleep 0.5
+xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click 1
+wait_for 10 shown || fail "a click did not show the popover again"
+xdotool windowfocus --sync "$(shown | head -1)"
+xdotool windowfocus "$(xwininfo -root | awk '/Window id:/ { print $4 }')"
+wait_for 10 hidden || fail "the popover stayed open without the focus"
+sleep 0.5
 
 # A second `parvel FILE`, from another folder and with a relative path,
 # hands the file over and ends at once.
