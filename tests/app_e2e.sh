@@ -153,14 +153,15 @@ hidden() { ! shown; }
 wait_for 10 shown || fail "no popover window on screen"
 
 # Escape in the popover closes it; so does the focus going elsewhere (here
-# to the root window). The pauses keep two clicks from making a double click.
+# to the drag source's window, as Alt+Tab would). The pauses keep two clicks
+# from making a double click.
 xdotool windowfocus --sync "$(shown | head -1)" key Escape
 wait_for 10 hidden || fail "Escape did not close the popover"
 sleep 0.5
 xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click 1
 wait_for 10 shown || fail "a click did not show the popover again"
 xdotool windowfocus --sync "$(shown | head -1)"
-xdotool windowfocus "$(xwininfo -root | awk '/Window id:/ { print $4 }')"
+xdotool windowactivate "$(xdotool search --name '^Drag source$' | head -1)"
 wait_for 10 hidden || fail "the popover stayed open without the focus"
 sleep 0.5
 
