@@ -61,16 +61,16 @@ exec 3>"$work/display"
 Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
 pids+=($!)
 exec 3>&-
-wait_for 10 test -s "$work/display" || fail "Xvfb did not start"
+wait_for 30 test -s "$work/display" || fail "Xvfb did not start"
 export DISPLAY=":$(cat "$work/display")"
 export QT_QPA_PLATFORM=xcb
 openbox --sm-disable >"$work/openbox.log" 2>&1 &
 pids+=($!)
 wm_running() { xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id'; }
-wait_for 10 wm_running || fail "openbox did not start"
+wait_for 30 wm_running || fail "openbox did not start"
 /usr/bin/python3 "$here/notification_server.py" "$work/notifications.log" 2>"$work/server.err" &
 pids+=($!)
-wait_for 10 test -e "$work/notifications.log.ready" || fail "the notification server did not start"
+wait_for 30 test -e "$work/notifications.log.ready" || fail "the notification server did not start"
 
 port=""
 for _ in $(seq 50); do
@@ -80,7 +80,7 @@ done
 [ -n "$port" ] || fail "no free loopback port"
 "$devserver" --data "$work/server" --port "$port" >"$work/server.log" 2>&1 &
 pids+=($!)
-wait_for 10 test -s "$work/server/connection.json" || fail "the dev server did not start"
+wait_for 30 test -s "$work/server/connection.json" || fail "the dev server did not start"
 export SSL_CERT_FILE="$work/server/ca.pem"
 "$parvel" --import-connection "$work/server/connection.json" >/dev/null
 
@@ -116,7 +116,7 @@ tray="$(xdotool search --classname '^panel$' | head -1)"
 # drag FILE X Y: press on it, move to X Y, release there.
 "$dragsource" "$work/dragged" >"$work/source.log" 2>&1 &
 pids+=($!)
-wait_for 10 xdotool search --onlyvisible --name '^Drag source$' || fail "no drag source window"
+wait_for 30 xdotool search --onlyvisible --name '^Drag source$' || fail "no drag source window"
 drag() {
     printf '%s\n' "$1" >"$work/dragged"
     xdotool mousemove 120 400 sleep 0.3 mousedown 1 sleep 0.5 mousemove 140 420 sleep 0.2 \
@@ -137,8 +137,8 @@ pids+=($app)
 
 # Embedded: the tray holds a window of ours.
 embedded() { xwininfo -tree -id "$tray" | grep -q '("parvel" '; }
-wait_for 10 grep -q "status icon registered" "$work/parvel.log" || fail "the icon was not registered"
-wait_for 10 embedded || fail "the tray holds no icon"
+wait_for 30 grep -q "status icon registered" "$work/parvel.log" || fail "the icon was not registered"
+wait_for 30 embedded || fail "the tray holds no icon"
 
 # A click on the icon shows the popover (clicked again when the first came
 # before the tray had the icon in place).
