@@ -25,6 +25,7 @@ Result<void> importConnection(const QByteArray& path, ConnectionStore& store) {
 
 int runImportMode(const QByteArray& path) {
     ignoreBrokenPipes();
+    keepQtMessagesOut();
     const std::shared_ptr<ConnectionStore> store = systemConnectionStore();
     const Result<void> imported = importConnection(path, *store);
     if (!imported) {
