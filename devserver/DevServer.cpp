@@ -327,6 +327,7 @@ std::unique_ptr<httplib::SSLServer> Server::Private::makeHttp(const CertificateP
             [](httplib::ContentReceiver) { return true; },
             [](httplib::MultipartContentHeader, httplib::ContentReceiver) { return true; });
         p->serve(req, res, req.method == "PUT" ? &nothing : nullptr);
+        std::this_thread::sleep_for(std::exchange(Private::lateBy(), {}));
         return httplib::Server::HandlerResponse::Handled;
     });
     http->Get(".*", handler);
