@@ -1,14 +1,18 @@
 #include "model/ListModels.h"
 
-void SharedFileListModel::assign(QList<SharedFile> items) {
+int RecordListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : count();
+}
+
+void RecordListModel::resetWith(const std::function<void()>& replace) {
     beginResetModel();
-    m_items = std::move(items);
+    replace();
     endResetModel();
     Q_EMIT countChanged();
 }
 
-int SharedFileListModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : count();
+void SharedFileListModel::assign(QList<SharedFile> items) {
+    resetWith([&] { m_items = std::move(items); });
 }
 
 QVariant SharedFileListModel::data(const QModelIndex& index, int role) const {
@@ -52,14 +56,7 @@ QHash<int, QByteArray> SharedFileListModel::roleNames() const {
 }
 
 void DeviceListModel::assign(QList<Device> items) {
-    beginResetModel();
-    m_items = std::move(items);
-    endResetModel();
-    Q_EMIT countChanged();
-}
-
-int DeviceListModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : count();
+    resetWith([&] { m_items = std::move(items); });
 }
 
 QVariant DeviceListModel::data(const QModelIndex& index, int role) const {

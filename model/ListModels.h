@@ -5,13 +5,33 @@
 #include <QAbstractListModel>
 #include <QList>
 
+#include <functional>
+
 // The model's lists as QML list models. Each assignment resets the whole
 // list, also when nothing changed: views rebuild their delegates on every
 // assignment, as they do for every other property of the model.
 
-class SharedFileListModel final : public QAbstractListModel {
+
+// What both lists share: the row count as QML's `count`, and the reset.
+class RecordListModel : public QAbstractListModel {
     Q_OBJECT
     Q_PROPERTY(int count READ count NOTIFY countChanged)
+public:
+    using QAbstractListModel::QAbstractListModel;
+
+    virtual int count() const = 0;
+    int rowCount(const QModelIndex& parent = {}) const override;
+
+Q_SIGNALS:
+    void countChanged();
+
+protected:
+    // Resets the whole list around `replace`, then announces the count.
+    void resetWith(const std::function<void()>& replace);
+};
+
+class SharedFileListModel final : public RecordListModel {
+    Q_OBJECT
 public:
     enum Role {
         FileRole = Qt::UserRole + 1,
@@ -24,29 +44,24 @@ public:
         UrlRole,
     };
 
-    explicit SharedFileListModel(QObject* parent = nullptr) : QAbstractListModel(parent) {}
+    explicit SharedFileListModel(QObject* parent = nullptr) : RecordListModel(parent) {}
 
     const QList<SharedFile>& items() const { return m_items; }
     void assign(QList<SharedFile> items);
 
-    int count() const { return int(m_items.size()); }
+    int count() const override { return int(m_items.size()); }
     // An empty file for a row outside the list.
     Q_INVOKABLE SharedFile at(int row) const { return m_items.value(row); }
 
-    int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
     QHash<int, QByteArray> roleNames() const override;
-
-Q_SIGNALS:
-    void countChanged();
 
 private:
     QList<SharedFile> m_items;
 };
 
-class DeviceListModel final : public QAbstractListModel {
+class DeviceListModel final : public RecordListModel {
     Q_OBJECT
-    Q_PROPERTY(int count READ count NOTIFY countChanged)
 public:
     enum Role {
         DeviceRole = Qt::UserRole + 1,
@@ -55,21 +70,17 @@ public:
         CreatedAtRole,
     };
 
-    explicit DeviceListModel(QObject* parent = nullptr) : QAbstractListModel(parent) {}
+    explicit DeviceListModel(QObject* parent = nullptr) : RecordListModel(parent) {}
 
     const QList<Device>& items() const { return m_items; }
     void assign(QList<Device> items);
 
-    int count() const { return int(m_items.size()); }
+    int count() const override { return int(m_items.size()); }
     // An empty device for a row outside the list.
     Q_INVOKABLE Device at(int row) const { return m_items.value(row); }
 
-    int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
     QHash<int, QByteArray> roleNames() const override;
-
-Q_SIGNALS:
-    void countChanged();
 
 private:
     QList<Device> m_items;

@@ -1,11 +1,10 @@
 #include "model/ParvelModel.h"
 
 #include "model/LocalIndex.h"
+#include "model/PasswordRule.h"
 #include "model/StoreWorker.h"
 
 #include <QPointer>
-
-#include <QTextBoundaryFinder>
 
 using namespace Qt::StringLiterals;
 
@@ -14,24 +13,12 @@ namespace {
 // Where the dev server listens; used when the build names no server.
 const QString defaultServerEndpoint = u"https://localhost:8443"_s;
 
-constexpr qsizetype minimumPasswordLength = 4;
-constexpr qsizetype maximumPasswordLength = 256;
-
 QString initialServerURL(const QVariant& setting) {
     // A string is taken as is, even an empty one; anything else means the
     // build has no usable value.
     if (setting.typeId() == QMetaType::QString)
         return setting.toString();
     return defaultServerEndpoint;
-}
-
-// User-perceived characters: an emoji or a letter with combining marks is one.
-qsizetype graphemeCount(const QString& text) {
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qsizetype count = 0;
-    while (finder.toNextBoundary() != -1)
-        ++count;
-    return count;
 }
 
 QString lastPathComponent(const QUrl& url) {
@@ -224,8 +211,7 @@ bool ParvelModel::canUpload() const {
         return false;
     if (!m_usePassword)
         return true;
-    const qsizetype length = graphemeCount(m_password);
-    return length >= minimumPasswordLength && length <= maximumPasswordLength;
+    return PasswordRule::accepts(m_password);
 }
 
 std::optional<Animation> ParvelModel::motion() const {

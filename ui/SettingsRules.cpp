@@ -1,21 +1,13 @@
 #include "ui/SettingsRules.h"
 
-#include <QTextBoundaryFinder>
+#include "model/PasswordRule.h"
 
 using namespace Qt::StringLiterals;
 
 namespace SettingsRules {
 
-int graphemeCount(const QString& text) {
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    int count = 0;
-    while (finder.toNextBoundary() != -1)
-        ++count;
-    return count;
-}
-
 bool canSaveAccess(bool protectedEdit, const QString& password) {
-    return !protectedEdit || graphemeCount(password) >= 4;
+    return !protectedEdit || PasswordRule::accepts(password);
 }
 
 QString fileDetail(const QString& formattedSize, bool isProtected) {

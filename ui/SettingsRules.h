@@ -10,12 +10,8 @@
 // can be checked directly.
 namespace SettingsRules {
 
-// User-perceived characters (grapheme clusters), as a person counts them:
-// "é" typed as e + combining accent is one, a flag is one.
-int graphemeCount(const QString& text);
-
-// "Save access" is enabled unless a password is required and is shorter
-// than four user-perceived characters.
+// "Save access" is enabled unless a password is required and breaks the
+// password rule (PasswordRule: 4 to 256 user-perceived characters).
 bool canSaveAccess(bool protectedEdit, const QString& password);
 
 // The second line of a file row: size, then who may download.
