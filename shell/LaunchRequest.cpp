@@ -40,6 +40,8 @@ LaunchRequest LaunchRequest::parse(const QStringList& arguments, const QString& 
             request.show = true;
         else if (argument == u"--choose-files")
             request.chooseFiles = true;
+        else if (argument == u"--screenshot")
+            request.screenshot = true;
         else if (argument.startsWith(u"--"))
             continue;
         else if (argument.startsWith(u'-') && argument.size() > 1) {
@@ -62,6 +64,8 @@ QStringList LaunchRequest::toArguments() const {
         arguments.append(u"--show"_s);
     if (chooseFiles)
         arguments.append(u"--choose-files"_s);
+    if (screenshot)
+        arguments.append(u"--screenshot"_s);
     for (const QUrl& file : files)
         arguments.append(file.toString(QUrl::FullyEncoded));
     return arguments;
