@@ -50,9 +50,14 @@ void QrCode::paint(QPainter* painter) {
     if (m_matrix.size == 0 || side <= 0)
         return;
     const int modules = m_matrix.size + 2 * quietZone;
-    const qreal pitch = side / modules;
-    const qreal left = std::floor((width() - side) / 2);
-    const qreal top = std::floor((height() - side) / 2);
+    // Whole pixels per module where there is room: readers cope best with
+    // modules of one size. The few pixels left over widen the quiet zone.
+    const qreal exact = side / modules;
+    const qreal pitch = exact >= 1 ? std::floor(exact) : exact;
+    const qreal plateLeft = std::floor((width() - side) / 2);
+    const qreal plateTop = std::floor((height() - side) / 2);
+    const qreal left = plateLeft + std::floor((side - pitch * modules) / 2);
+    const qreal top = plateTop + std::floor((side - pitch * modules) / 2);
     // Each edge rounded to a whole pixel on its own: neighbours share their
     // edge exactly, with neither a seam nor an overlap between them.
     const auto edge = [pitch](qreal origin, int index) {
@@ -62,7 +67,7 @@ void QrCode::paint(QPainter* painter) {
     painter->setRenderHint(QPainter::Antialiasing, true);
     painter->setPen(Qt::NoPen);
     painter->setBrush(plateColor);
-    painter->drawRoundedRect(QRectF(left, top, side, side), pitch, pitch);
+    painter->drawRoundedRect(QRectF(plateLeft, plateTop, side, side), pitch, pitch);
 
     painter->setRenderHint(QPainter::Antialiasing, false);
     for (int row = 0; row < m_matrix.size; ++row) {
