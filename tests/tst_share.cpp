@@ -22,11 +22,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QtQml/QQmlExtensionPlugin>
 
 #include <QCoro/QCoroSignal>
-
-Q_IMPORT_QML_PLUGIN(ParvelPlugin)
 
 using namespace Qt::StringLiterals;
 
