@@ -14,10 +14,6 @@ set -euo pipefail
 
 if [ "${1:-}" != "--session" ]; then
     parvel="$(realpath "$1")"
-    for tool in sway pipewire swaymsg dbus-run-session python3 /usr/libexec/xdg-desktop-portal \
-        /usr/libexec/xdg-desktop-portal-wlr /usr/libexec/xdg-desktop-portal-gtk; do
-        command -v "$tool" >/dev/null || { echo "screenshot_e2e: $tool is missing (scripts/install-deps)" >&2; exit 1; }
-    done
     work="$(mktemp -d "${TMPDIR:-/tmp}/parvel-shot.XXXXXX")"
     trap 'rm -rf "$work"' EXIT
     mkdir -p "$work/home" "$work/runtime"
@@ -32,12 +28,7 @@ if [ "${1:-}" != "--session" ]; then
         XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share" \
         XDG_CACHE_HOME="$work/home/.cache" XDG_CURRENT_DESKTOP=sway WORK="$work" PARVEL="$parvel" \
         "${run[@]}" dbus-run-session -- bash "$0" --session || status=$?
-    if [ "$status" -ne 0 ]; then
-        for log in "$work"/*.log; do
-            [ -s "$log" ] || continue
-            echo "--- $(basename "$log")" >&2; tail -n 30 "$log" >&2
-        done
-    fi
+    [ "$status" -eq 0 ] || tail -n 30 "$work"/*.log >&2
     exit "$status"
 fi
 
@@ -55,9 +46,7 @@ wait_for() {
     return 1
 }
 
-cat >"$WORK/sway.conf" <<CONF
-output HEADLESS-1 mode 1024x640
-CONF
+echo "output HEADLESS-1 mode 1024x640" >"$WORK/sway.conf"
 WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 WLR_HEADLESS_OUTPUTS=1 \
     sway -c "$WORK/sway.conf" >"$WORK/sway.log" 2>&1 &
 pids+=($!)

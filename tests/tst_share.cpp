@@ -1,7 +1,7 @@
 // Screenshots, the clipboard and QR codes: the real X clipboard (Xvfb, with
 // xclip as the other application), the real portal client without a portal,
-// and QR codes read back with a real decoder (zbarimg). A gated capture
-// stands in for the portal only where a test must hold its answer back.
+// QR codes read back with a real decoder (zbarimg). A gated capture stands in
+// for the portal only where a test must hold its answer back.
 
 #include "model/ParvelModel.h"
 #include "platform/ClipboardPasteboard.h"
@@ -43,18 +43,11 @@ Q_SIGNALS:
     void released();
 };
 
-// Every file under `folder`.
 QStringList filesUnder(const QString& folder) {
     QStringList found;
-    QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext())
+    for (QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
         found.append(it.next());
     return found;
-}
-
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace
@@ -73,36 +66,32 @@ class ShareTest : public QObject {
     }
 
 private Q_SLOTS:
+    // Each clipboard replaces the selection (and removes what was made for
+    // the one before); quitting removes what is left.
     void clipboardBecomesTheSelection() {
         QImage picture(37, 23, QImage::Format_RGB32);
         picture.fill(Qt::darkCyan);
         picture.setPixel(3, 4, qRgb(250, 10, 20));
         QByteArray png;
         QBuffer buffer(&png);
-        buffer.open(QIODevice::WriteOnly);
-        picture.save(&buffer, "PNG");
-        const QString a = m_dir.filePath(u"a b.txt"_s), c = m_dir.filePath(u"c.txt"_s);
-        for (const QString& path : {a, c}) {
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-        }
+        QVERIFY(buffer.open(QIODevice::WriteOnly) && picture.save(&buffer, "PNG"));
+        const QUrl a = QUrl::fromLocalFile(m_dir.filePath(u"a b.txt"_s));
+        const QUrl c = QUrl::fromLocalFile(m_dir.filePath(u"c.txt"_s));
+        for (const QUrl& url : {a, c})
+            QVERIFY(QFile(url.toLocalFile()).open(QIODevice::WriteOnly));
         const QByteArray text = "Grüße — 日本\nzweite Zeile";
-        const QByteArray uris = QUrl::fromLocalFile(a).toEncoded() +
-                                "\r\nhttps://example.org/x\r\n" +
-                                QUrl::fromLocalFile(c).toEncoded() + "\r\n";
+        const QByteArray uris = a.toEncoded() + "\r\nhttps://example.org/x\r\n" + c.toEncoded();
         const QRegularExpression madeName(
-            u"^Clipboard \\d{4}-\\d\\d-\\d\\d at \\d\\d\\.\\d\\d\\.\\d\\d\\.(png|txt)$"_s);
+            u"/Parvel/shared/[^/]+/Clipboard \\d{4}-\\d\\d-\\d\\d at \\d\\d\\.\\d\\d\\.\\d\\d\\.(png|txt)$"_s);
 
         struct Case {
-            const char* target;
+            QString target, seenAs; // what xclip offers, what Qt calls it
             QByteArray bytes;
-            const char* extension; // of the made file; none: the files on the clipboard
         };
-        const Case cases[] = {{"image/png", png, "png"},
-                              {"UTF8_STRING", text, "txt"},
-                              {"text/uri-list", uris, nullptr},
-                              {"UTF8_STRING", text, "txt"}};
-
+        const Case cases[] = {{u"image/png"_s, u"image/png"_s, png},
+                              {u"UTF8_STRING"_s, u"text/plain"_s, text},
+                              {u"text/uri-list"_s, u"text/uri-list"_s, uris},
+                              {u"UTF8_STRING"_s, u"text/plain"_s, text}};
         auto model = makeModel();
         QSignalSpy done(model.get(), &ParvelModel::sharingDone);
         QProcess owner;
@@ -111,38 +100,31 @@ private Q_SLOTS:
             owner.kill();
             owner.waitForFinished();
             owner.start(u"xclip"_s, {u"-quiet"_s, u"-selection"_s, u"clipboard"_s, u"-t"_s,
-                                     QString::fromLatin1(row.target), u"-i"_s});
-            QVERIFY(owner.waitForStarted());
+                                     row.target, u"-i"_s});
             owner.write(row.bytes);
             owner.closeWriteChannel();
-            QTRY_VERIFY(QGuiApplication::clipboard()->mimeData()->formats().contains(
-                QString::fromLatin1(row.target) == u"UTF8_STRING"
-                    ? u"text/plain"_s
-                    : QString::fromLatin1(row.target)));
+            QTRY_VERIFY(QGuiApplication::clipboard()->mimeData()->formats().contains(row.seenAs));
 
             model->shareClipboard();
             QCOMPARE(model->error(), QString());
             QCOMPARE(done.count(), 1);
             done.clear();
-            // What was made for the last row went when this one replaced it.
-            if (!previous.isEmpty())
-                QVERIFY(!QFile::exists(previous));
-            if (!row.extension) {
-                QCOMPARE(model->selected(),
-                         QList<QUrl>({QUrl::fromLocalFile(a), QUrl::fromLocalFile(c)}));
-                previous.clear();
+            QVERIFY(previous.isEmpty() || !QFile::exists(previous));
+            previous.clear();
+            if (row.seenAs == u"text/uri-list") {
+                QCOMPARE(model->selected(), QList<QUrl>({a, c}));
                 continue;
             }
             QCOMPARE(model->selected().size(), 1);
-            const QString path = model->selected().front().toLocalFile();
-            QVERIFY2(madeName.match(QFileInfo(path).fileName()).hasMatch(), qPrintable(path));
-            QVERIFY(path.endsWith(QLatin1StringView(row.extension)));
-            QVERIFY(path.startsWith(cache() + u"/Parvel/shared/"_s));
-            if (std::string_view(row.extension) == "png")
-                QCOMPARE(QImage(path).convertToFormat(QImage::Format_RGB32), picture);
+            previous = model->selected().front().toLocalFile();
+            QVERIFY2(previous.startsWith(cache()) && madeName.match(previous).hasMatch(),
+                     qPrintable(previous));
+            QFile made(previous);
+            QVERIFY(made.open(QIODevice::ReadOnly));
+            if (row.bytes == png)
+                QCOMPARE(QImage(previous).convertToFormat(QImage::Format_RGB32), picture);
             else
-                QCOMPARE(readAll(path), row.bytes);
-            previous = path;
+                QCOMPARE(made.readAll(), text);
         }
 
         // While an upload runs nothing is read or written.
@@ -160,7 +142,6 @@ private Q_SLOTS:
         QCOMPARE(model->error(), u"The clipboard is empty."_s);
         QCOMPARE(model->selected(), QList<QUrl>({QUrl::fromLocalFile(previous)}));
 
-        // Quitting removes what is still selected.
         model.reset();
         QCOMPARE(filesUnder(cache()), QStringList());
     }
@@ -179,56 +160,53 @@ private Q_SLOTS:
 
         // Cancelled in the portal: nothing changes. An upload that starts
         // while the desktop asks wins over the picture that comes after.
-        QImage(8, 6, QImage::Format_RGB32).save(m_dir.filePath(u"portal.png"_s));
+        const QString portalFile = m_dir.filePath(u"portal.png"_s);
+        QImage(8, 6, QImage::Format_RGB32).save(portalFile);
         for (const auto outcome : {Capture::Outcome::Cancelled, Capture::Outcome::Taken}) {
+            const bool taken = outcome == Capture::Outcome::Taken;
             auto capture = std::make_shared<GatedCapture>();
-            capture->answer = {outcome, m_dir.filePath(u"portal.png"_s)};
+            capture->answer = {outcome, portalFile};
             model = makeModel(capture);
             model->setFiles(before, false);
             QSignalSpy spy(model.get(), &ParvelModel::sharingDone);
             const QPointer<TaskHandle> task = model->takeScreenshot();
-            QVERIFY(task);
-            QVERIFY(!model->takeScreenshot()); // one at a time
-            model->setIsUploading(outcome == Capture::Outcome::Taken);
+            QVERIFY(task && !model->takeScreenshot()); // one at a time
+            model->setIsUploading(taken);
             Q_EMIT capture->released();
             QTRY_VERIFY(!task || task->isFinished());
-            QCOMPARE(spy.count(), outcome == Capture::Outcome::Taken ? 1 : 0);
-            QCOMPARE(model->error(), outcome == Capture::Outcome::Taken ? waitText : QString());
+            QCOMPARE(spy.count(), taken ? 1 : 0);
+            QCOMPARE(model->error(), taken ? waitText : QString());
             QCOMPARE(model->selected(), before);
             QCOMPARE(filesUnder(cache()), QStringList());
-            QVERIFY(QFile::exists(m_dir.filePath(u"portal.png"_s)));
+            QVERIFY(QFile::exists(portalFile));
         }
     }
 
-    // The drawn code reads back as the link, in both appearances and at
-    // sizes where a module is not a whole number of pixels; and it is
-    // crisp: inside the plate only its two colours, never a blend.
+    // The sheet's code reads back as the link, in both appearances and at
+    // sizes that are no multiple of the module count; and it is crisp:
+    // inside the plate only its two colours, never a blend.
     void qrCodeReadsBackAsTheLink() {
         QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
         const QString shortLink = u"https://parvel.example/f/Zq81xk"_s;
         const QString longLink = u"https://files.example.org:8443/share/"_s + QString(60, u'k') +
                                  u"?download=1&name=Gr%C3%BC%C3%9Fe"_s;
-        struct Case {
+        const struct {
             QString link;
             bool dark;
             int size;
-        };
-        const Case cases[] = {{shortLink, false, 200},
-                              {shortLink, true, 97},
-                              {longLink, true, 200},
-                              {longLink, false, 331}};
+        } cases[] = {{shortLink, false, 200},
+                     {shortLink, true, 97},
+                     {longLink, true, 200},
+                     {longLink, false, 331}};
         auto model = makeModel();
         QQmlEngine engine;
-        for (const Case& row : cases) {
+        for (const auto& row : cases) {
             QQmlComponent component(&engine);
-            component.setData(QByteArrayLiteral("import QtQuick\nimport Parvel\n"
-                                                "Rectangle { id: root\n"
-                                                "  required property ParvelModel model\n"
-                                                "  property bool dark\n"
-                                                "  property alias sheet: sheet\n"
-                                                "  Palvo.dark: dark\n"
-                                                "  width: 336; height: 560; color: Palvo.chrome\n"
-                                                "  QrSheet { id: sheet; model: root.model } }"),
+            component.setData("import QtQuick\nimport Parvel\nRectangle { id: root\n"
+                              "  required property ParvelModel model; property bool dark\n"
+                              "  property alias sheet: sheet; Palvo.dark: dark\n"
+                              "  width: 336; height: 560; color: Palvo.chrome\n"
+                              "  QrSheet { id: sheet; model: root.model } }",
                               QUrl(u"qr.qml"_s));
             std::unique_ptr<QObject> made(component.createWithInitialProperties(
                 {{u"model"_s, QVariant::fromValue(model.get())}, {u"dark"_s, !row.dark}}));
@@ -237,12 +215,12 @@ private Q_SLOTS:
             window.resize(336, 560);
             qobject_cast<QQuickItem*>(made.get())->setParentItem(window.contentItem());
             made->setProperty("dark", row.dark); // now that it has a window
-            auto* sheet = made->property("sheet").value<QObject*>();
             SharedFile file;
             file.name = u"notes.md"_s;
             file.url = row.link;
             window.show();
-            QMetaObject::invokeMethod(sheet, "show", Q_ARG(QVariant, QVariant::fromValue(file)));
+            QMetaObject::invokeMethod(made->property("sheet").value<QObject*>(), "show",
+                                      Q_ARG(QVariant, QVariant::fromValue(file)));
             auto* code = made->findChild<QQuickItem*>(u"qrCode"_s);
             QVERIFY(code);
             code->setProperty("implicitWidth", row.size);
@@ -259,11 +237,11 @@ private Q_SLOTS:
             QCOMPARE(QString::fromUtf8(zbar.readAllStandardOutput()).trimmed(), row.link);
 
             QCOMPARE(code->width(), qreal(row.size));
-            const QRectF plate = code->mapRectToScene(QRectF(0, 0, row.size, row.size));
+            const QRect plate = code->mapRectToScene(QRectF(0, 0, row.size, row.size)).toRect();
             const int inset = row.size / 10; // clear of the plate's rounded corners
             QSet<QRgb> colours;
-            for (int y = int(plate.top()) + inset; y < int(plate.bottom()) - inset; ++y)
-                for (int x = int(plate.left()) + inset; x < int(plate.right()) - inset; ++x)
+            for (int y = plate.top() + inset; y < plate.bottom() - inset; ++y)
+                for (int x = plate.left() + inset; x < plate.right() - inset; ++x)
                     colours.insert(shot.pixel(x, y));
             QCOMPARE(colours, QSet<QRgb>({qRgb(0xff, 0xff, 0xff), qRgb(0x1a, 0x18, 0x14)}));
         }
