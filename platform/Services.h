@@ -80,7 +80,7 @@ struct Services {
     std::shared_ptr<DesktopSettings> desktop;
     std::shared_ptr<ScreenCapture> screenshots;
 
-    // This computer's name; "My Mac" when the system has none.
+    // This computer's name; "My computer" when the system has none.
     QString computerName;
     // The build's "ParvelServerURL" value; an invalid QVariant when absent.
     QVariant serverURLSetting;

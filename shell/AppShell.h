@@ -51,6 +51,12 @@ public:
     // Closes the popover, so it is not in the picture, then asks the
     // desktop for a screenshot; the popover shows the outcome.
     void shareScreenshot();
+    // `parvel --share FILE…`: the files replace the selection and are
+    // uploaded at once for anyone with the link, whose links the run copies.
+    // When the run cannot start (another one runs, no connection, folders)
+    // the popover shows the model's reason instead. Waits for the stored
+    // connection while it is being read.
+    void shareFiles(const QList<QUrl>& urls);
 
     bool hasChooser() const { return m_chooser != nullptr; }
     bool hasSettingsWindow() const { return m_settings != nullptr; }

@@ -12,12 +12,15 @@ struct LaunchRequest {
     bool settings = false;
     bool show = false;
     bool chooseFiles = false;
+    // `--share`: the files are uploaded at once, their links copied.
+    bool share = false;
     // As file URLs, in the order given; relative paths made absolute. A path
     // is taken byte for byte (a name need not be UTF-8); a "file:" URL only
     // as FileUrl::local() rebuilds it, and not at all when it refuses it.
     QList<QUrl> files;
     bool screenshot = false;
 
+    // `--share` without files asks for nothing.
     bool isEmpty() const {
         return !settings && !show && !chooseFiles && !screenshot && files.isEmpty();
     }
