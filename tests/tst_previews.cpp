@@ -20,11 +20,6 @@ struct Outcome {
     QString out, err;
 };
 
-// Qt may warn on standard error before the mode speaks (no XDG_RUNTIME_DIR).
-QString lastLine(const QString& text) {
-    return text.trimmed().section(u'\n', -1);
-}
-
 const QStringList states{u"selected"_s, u"protected"_s, u"empty"_s, u"uploading"_s, u"error"_s};
 
 } // namespace
@@ -67,12 +62,9 @@ private Q_SLOTS:
             }
 
         // A second run replaces them, and shows the files of the local index.
-        SharedFile file;
-        file.id = u"f1"_s;
-        file.name = u"quarterly-report.pdf"_s;
-        file.size = 1'200'000;
-        file.createdAt = u"2026-01-01T00:00:00Z"_s;
-        file.url = u"https://files.example.org/s/f1"_s;
+        const SharedFile file{
+            u"f1"_s, u"quarterly-report.pdf"_s, 1'200'000,
+            false,   u"2026-01-01T00:00:00Z"_s, u"https://files.example.org/s/f1"_s};
         QVERIFY(LocalIndex::write(m_scratch.filePath(u"data"_s), {file}));
         const QString empty = out.filePath(u"parvel-empty-light.png"_s);
         const QImage before(empty);
@@ -83,13 +75,13 @@ private Q_SLOTS:
 
     void unwritableFolder() {
         // A file where a folder should be; refused even to root, unlike modes.
-        QFile blocker(m_scratch.filePath(u"blocker"_s));
-        QVERIFY(blocker.open(QIODevice::WriteOnly));
-        blocker.close();
+        QVERIFY(QFile(m_scratch.filePath(u"blocker"_s)).open(QIODevice::WriteOnly));
         const Outcome outcome = render(u"blocker/previews"_s);
         QCOMPARE(outcome.status, 1);
-        QVERIFY2(lastLine(outcome.err).startsWith(u"Preview rendering failed: "_s),
-                 qPrintable(outcome.err));
+        // Qt may warn on standard error before the mode speaks (no XDG_RUNTIME_DIR).
+        QVERIFY2(
+            outcome.err.trimmed().section(u'\n', -1).startsWith(u"Preview rendering failed: "_s),
+            qPrintable(outcome.err));
         QVERIFY(outcome.out.isEmpty());
     }
 };
