@@ -5,6 +5,7 @@
 #include "platform/ComputerName.h"
 #include "platform/DesktopBrowser.h"
 #include "platform/Paths.h"
+#include "platform/PortalScreenshot.h"
 #include "platform/PortalSettings.h"
 
 Services Services::system() {
@@ -16,8 +17,10 @@ Services Services::system() {
         std::shared_ptr<DesktopSettings>(PortalSettings::shared(), [](DesktopSettings*) {
             // the application object owns it
         });
+    services.screenshots = std::make_shared<PortalScreenshot>();
     services.computerName = ComputerName::current();
     services.serverURLSetting = BuildInfo::serverURLSetting();
     services.applicationSupportDir = Paths::applicationDataDir();
+    services.cacheDir = Paths::cacheDir();
     return services;
 }
