@@ -53,5 +53,6 @@ private:
     bool m_dark = false;
     bool m_shown = false;
     bool m_awaitingFrame = false;
+    int m_showing = 0;
     QElapsedTimer m_focusLossClose;
 };
