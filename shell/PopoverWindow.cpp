@@ -99,7 +99,8 @@ void PopoverWindow::show() {
     m_awaitingFrame = true;
     m_fade->stop();
     const bool animate = m_motionAllowed && m_motionAllowed();
-    // Under sway the window first appears where sway puts it: it stays
+    // Under sway the window first appears where sway puts it, and goes to
+    // the pointer, which sway knows better than any panel: it stays
     // transparent until it has been moved.
     const bool moveFirst = swayPlacesWindows();
     m_window->setOpacity(animate || moveFirst ? 0.0 : 1.0);
@@ -119,7 +120,12 @@ void PopoverWindow::show() {
         }
     };
     if (moveFirst)
-        moveBySway(*m_window, position, this, [reveal](bool) { reveal(); });
+        placeBySway(
+            *m_window,
+            [](QPoint pointer, QRect usable) {
+                return popoverPosition(QRect(pointer, QSize(1, 1)), popoverSize, {usable});
+            },
+            this, [reveal](bool) { reveal(); });
     else if (animate)
         reveal();
 }

@@ -106,6 +106,7 @@ StatusIcon::~StatusIcon() {
 void StatusIcon::useStatusNotifierItem() {
     StatusNotifierItem::Actions actions;
     actions.activate = [this](QPoint point) {
+        qCDebug(lcShell) << "status item activated at" << point;
         m_clickPoint = point.isNull() ? QRect() : QRect(point, QSize(1, 1));
         m_shell.statusIconClicked();
     };

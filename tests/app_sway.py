@@ -96,7 +96,9 @@ def outer(parvel, devserver):
     try:
         # Everything the session runs comes from a folder its user can read.
         os.makedirs(f"{work}/bin")
-        for program in (parvel, devserver, os.path.abspath(__file__)):
+        # The command-line modes are libraries beside the executable.
+        beside = glob.glob(os.path.join(os.path.dirname(parvel), "lib*.so*"))
+        for program in [parvel, devserver, os.path.abspath(__file__)] + beside:
             shutil.copy(program, f"{work}/bin/")
         command = ["dbus-run-session", "--", "/usr/bin/python3",
                    f"{work}/bin/{os.path.basename(__file__)}", "--inner", work]
@@ -115,10 +117,11 @@ def outer(parvel, devserver):
                         log.write(reason + "\n")
                 return 77
         env = {"PATH": "/usr/local/bin:/usr/bin:/bin", "LANG": "C.UTF-8", "HOME": f"{work}/home"}
-        for name in ("PARVEL_SWAY_SCREENSHOT",):
-            if name in os.environ:
-                env[name] = os.environ[name]
-        status = subprocess.run(command, env=env, cwd=work).returncode
+        # The session's services talk a lot on standard error: shown only on failure.
+        session = subprocess.run(command, env=env, cwd=work, stdout=subprocess.PIPE,
+                                 stderr=subprocess.STDOUT, text=True, errors="replace")
+        status = session.returncode
+        print(session.stdout if status else session.stdout.splitlines()[-1], file=sys.stderr)
         shot = os.environ.get("PARVEL_SWAY_SCREENSHOT")
         if shot and os.path.exists(f"{work}/popover.png"):
             shutil.copy(f"{work}/popover.png", shot)
@@ -189,38 +192,67 @@ def parvel_window(session, size):
     return None
 
 
-def menu_labels(service):
-    """The entries a keyboard walks through in the host's menu, in order."""
+def menu_entries(service):
+    """The menu's visible entries as the host draws them: labels, None for separators."""
     from gi.repository import Gio, GLib
     bus = Gio.bus_get_sync(Gio.BusType.SESSION)
     reply = bus.call_sync(service, "/MenuBar", "com.canonical.dbusmenu", "GetLayout",
                           GLib.Variant("(iias)", (0, -1, [])), None, 0, 5000, None)
     _, (_, _, children) = reply.unpack()
-    return [p["label"] for _, p, _ in children
-            if p.get("type") != "separator" and p.get("visible", True) and p.get("enabled", True)]
+    return [None if p.get("type") == "separator" else p["label"]
+            for _, p, _ in children if p.get("visible", True)]
+
+
+def screenshot(env):
+    data = subprocess.run(["grim", "-t", "ppm", "-"], env=env, capture_output=True, check=True).stdout
+    magic, width, height, _, pixels = data.split(maxsplit=4)
+    assert magic == b"P6", "grim wrote no PPM"
+    width = int(width)
+    return lambda x, y: pixels[3 * (y * width + x):3 * (y * width + x) + 3]
 
 
 def choose_from_menu(session, rfb, icon, label):
+    """Right-clicks the icon and clicks `label` in the menu that waybar draws."""
     rfb.click(*icon, button=4)  # button mask 4: the right button
     service = wait_for(10, lambda: item_service(session), "our item on the bus")
-    labels = menu_labels(service)
-    assert label in labels, f"{label!r} is not in the menu {labels}"
-    wait_for(10, lambda: "GetLayout" in session.log("monitor") and "AboutToShow" in session.log("monitor"),
-             "waybar reading the menu over dbusmenu")
-    time.sleep(0.5)
-    for _ in range(labels.index(label) + 1):
-        rfb.key(0xFF54)  # Down
-    rfb.key(0xFF0D)  # Return
+    entries = menu_entries(service)
+    assert label in entries, f"{label!r} is not in the menu {entries}"
+    wait_for(10, lambda: "AboutToShow" in session.log("monitor"), "waybar reading the menu over dbusmenu")
+    # The menu hangs above the pointer, to its right: find its light rows in
+    # the margin left of the labels, then click in the middle of the entry.
+    column = icon[0] + 12
+    def menu_rows():
+        pixel = screenshot(session.env)
+        rows = iter(range(icon[1], 0, -1))
+        bottom = next((y for y in rows if min(pixel(column, y)) > 200), None)
+        top = next((y for y in rows if min(pixel(column, y)) <= 200), 0) + 1
+        return (top, bottom) if bottom and bottom - top > 40 else None
+    try:
+        top, bottom = wait_for(5, menu_rows, "the menu drawn above the icon")
+    except AssertionError:
+        pixel = screenshot(session.env)
+        raise AssertionError(f"no menu: {[tuple(pixel(column, y)) for y in (icon[1], 690, 650, 300)]}")
+    separators = entries.count(None)
+    items = len(entries) - separators
+    padding, separator = 4, 1
+    height = (bottom - top + 1 - 2 * padding - separators * separator) / items
+    y = top + padding
+    for entry in entries:
+        if entry == label:
+            rfb.click(column + 40, int(y + height / 2))
+            return
+        y += separator if entry is None else height
+
+
+def bus_names(env):
+    out = subprocess.run(["dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus",
+                          "/org/freedesktop/DBus", "org.freedesktop.DBus.ListNames"],
+                         env=env, capture_output=True, text=True).stdout
+    return out.split('"')[1::2]
 
 
 def item_service(session):
-    out = subprocess.run(["dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus",
-                          "/org/freedesktop/DBus", "org.freedesktop.DBus.ListNames"],
-                         env=session.env, capture_output=True, text=True).stdout
-    for word in out.split('"'):
-        if word.startswith("org.kde.StatusNotifierItem-"):
-            return word
-    return None
+    return next((n for n in bus_names(session.env) if n.startswith("org.kde.StatusNotifierItem-")), None)
 
 
 def inner(work):
@@ -247,12 +279,14 @@ def run(session):
     keyring = subprocess.run(["gnome-keyring-daemon", "--unlock", "--components=secrets"],
                              input="parvel-test", env=env, capture_output=True, text=True)
     assert keyring.returncode == 0, f"gnome-keyring-daemon: {keyring.stderr}"
+    wait_for(10, lambda: "org.freedesktop.secrets" in bus_names(env), "the keyring on the bus")
     port = free_port()
     session.start("server", [f"{bin}/parvel-devserver", "--data", f"{work}/server", "--port", str(port)])
     wait_for(10, lambda: os.path.exists(f"{work}/server/connection.json"), "the dev server")
     env["SSL_CERT_FILE"] = f"{work}/server/ca.pem"
-    subprocess.run([f"{bin}/parvel", "--import-connection", f"{work}/server/connection.json"],
-                   env=env, check=True, capture_output=True)
+    imported = subprocess.run([f"{bin}/parvel", "--import-connection", f"{work}/server/connection.json"],
+                              env=env, capture_output=True, text=True)
+    assert imported.returncode == 0, f"--import-connection: {imported.stdout}{imported.stderr}"
     session.start("monitor", ["dbus-monitor", "--session", "interface='com.canonical.dbusmenu'"])
 
     with open(f"{work}/waybar.json", "w") as file:
@@ -276,14 +310,14 @@ def run(session):
     vnc = free_port()
     session.start("wayvnc", ["wayvnc", "127.0.0.1", str(vnc)])
     rfb = Rfb(vnc)
-    wait_for(20, lambda: "org.kde.StatusNotifierWatcher" in subprocess.run(
-        ["dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
-         "org.freedesktop.DBus.ListNames"], env=env, capture_output=True, text=True).stdout,
-        "waybar's StatusNotifierWatcher")
+    wait_for(20, lambda: "org.kde.StatusNotifierWatcher" in bus_names(env), "waybar's StatusNotifierWatcher")
 
     # Parvel from sway, so it gets the session's DISPLAY; the shell records its status.
-    session.swaymsg("exec", f"env QT_LOGGING_RULES=parvel.shell.debug=true {bin}/parvel "
-                            f">{work}/parvel.log 2>&1; echo $? >{work}/status")
+    with open(f"{work}/run-parvel", "w") as file:
+        file.write(f"#!/bin/sh\nQT_LOGGING_RULES=parvel.shell.debug=true {bin}/parvel >{work}/parvel.log 2>&1\n"
+                   f"echo $? >{work}/status\n")
+    os.chmod(f"{work}/run-parvel", 0o755)
+    session.swaymsg("exec", f"{work}/run-parvel")
     wait_for(20, lambda: "status icon registered" in session.log("parvel"), "the item registered")
     # The only icon in a bar centred at the bottom.
     icon = (output["x"] + output["width"] // 2, output["y"] + output["height"] - 15)
@@ -315,6 +349,9 @@ def run(session):
     choose_from_menu(session, rfb, icon, "Settings…")
     wait_for(10, lambda: parvel_window(session, "settings"), "the settings window from the menu")
 
+    # Closed as its title bar's button would; the menu then shows on the bare desktop.
+    session.swaymsg('[title="^Parvel$"] kill')
+    wait_for(5, lambda: not parvel_window(session, "settings"), "the settings window closing")
     choose_from_menu(session, rfb, icon, "Quit Parvel")
     status = wait_for(10, lambda: os.path.exists(f"{work}/status") and open(f"{work}/status").read().strip(),
                       "Parvel quitting from the menu")

@@ -361,6 +361,34 @@ private Q_SLOTS:
         QVERIFY(i3IpcCommandsSucceeded(R"([{"success": true}])"));
         QVERIFY(!i3IpcCommandsSucceeded(R"([{"success": false, "error": "No matching node."}])"));
         QVERIFY(!i3IpcCommandsSucceeded(""));
+
+        // Where sway's tree puts our window, and the pointer that sway centred
+        // it on: exact away from the edges; at a panel's inner edge when the
+        // window touches an edge a panel takes.
+        const QByteArray tree =
+            R"({"type": "root", "rect": {"x": 0, "y": 0, "width": 2560, "height": 720},
+            "nodes": [{"type": "output", "rect": {"x": 1280, "y": 0, "width": 1280, "height": 720},
+              "nodes": [{"type": "workspace", "rect": {"x": 1280, "y": 0, "width": 1280, "height": 690},
+                "nodes": [], "floating_nodes": [{"window": 4194307,
+                  "rect": {"x": 1752, "y": 160, "width": 336, "height": 560}}]}]}]})";
+        const auto place = swayPlaceOf(tree, 4194307);
+        QVERIFY(place);
+        QCOMPARE(place->window, QRect(1752, 160, 336, 560));
+        QCOMPARE(place->output, QRect(1280, 0, 1280, 720));
+        QCOMPARE(place->usable, QRect(1280, 0, 1280, 690));
+        QVERIFY(!swayPlaceOf(tree, 7));
+        const QRect output(0, 0, 1280, 720), bottomBar(0, 0, 1280, 690), topBar(0, 30, 1280, 690);
+        const struct {
+            QRect window, usable;
+            QPoint pointer;
+        } pointers[] = {
+            {QRect(472, 80, 336, 560), bottomBar, {640, 360}},  // nowhere near an edge
+            {QRect(472, 160, 336, 560), bottomBar, {640, 690}}, // in the bottom panel
+            {QRect(944, 0, 336, 560), topBar, {1112, 29}},      // in the top panel, right
+            {QRect(472, 160, 336, 560), output, {640, 440}},    // no panel at that edge
+        };
+        for (const auto& p : pointers)
+            QCOMPARE(pointerOf({p.window, output, p.usable}), p.pointer);
     }
 };
 
