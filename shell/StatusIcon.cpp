@@ -22,6 +22,7 @@ using namespace Qt::StringLiterals;
 namespace {
 
 constexpr int pollMs = 250;
+constexpr qint64 sameClickMs = 50;
 const QString symbolicName = u"dev.parvel.Parvel-symbolic"_s;
 // What a screen reader says for the icon.
 const QString accessibleName = u"Parvel. Click to share files."_s;
@@ -107,6 +108,10 @@ void StatusIcon::useStatusNotifierItem() {
     StatusNotifierItem::Actions actions;
     actions.activate = [this](QPoint point) {
         qCDebug(lcShell) << "status item activated at" << point;
+        // GTK hosts (waybar) pass on the press of a double click twice.
+        if (m_lastActivation.isValid() && m_lastActivation.elapsed() < sameClickMs)
+            return;
+        m_lastActivation.start();
         m_clickPoint = point.isNull() ? QRect() : QRect(point, QSize(1, 1));
         m_shell.statusIconClicked();
     };

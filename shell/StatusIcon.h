@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QRect>
 
@@ -51,6 +52,7 @@ private:
     StatusNotifierItem* m_item = nullptr;
     QTimer* m_trayWatch;
     QRect m_clickPoint;
+    QElapsedTimer m_lastActivation;
     int m_waitedMs = 0;
     bool m_reported = false;
 };

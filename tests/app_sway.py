@@ -5,7 +5,8 @@ Headless sway with waybar as the StatusNotifierItem host, Parvel under
 XWayland, the dev server on loopback and a stored connection; wayvnc and a
 small RFB client of our own press the real mouse buttons and keys. The icon
 is registered; a left click on it in the bar opens the popover at the icon
-(within 40 px, fully on screen); a second click closes it; a right click
+(within 40 px, fully on screen); a second click closes it, and so does
+Escape; a right click
 shows our menu (waybar reads it over dbusmenu); "Settings…" from it opens the
 settings window and "Quit Parvel" ends Parvel with status 0.
 
@@ -14,8 +15,11 @@ sway refuses to run as root: as root the whole session runs as uid 65534
 even that cannot start.
 
     app_sway.py PARVEL PARVEL_DEVSERVER
-PARVEL_SWAY_SCREENSHOT=FILE keeps the screenshot of the open popover.
+PARVEL_SWAY_SCREENSHOT=FILE keeps the screenshot of the open popover;
+PARVEL_SWAY_FIGURES=FILE writes the milliseconds from start to the item's
+registration and from the click to the popover's first frame (bench/app-sway).
 """
+import datetime
 import glob
 import json
 import os
@@ -122,9 +126,9 @@ def outer(parvel, devserver):
                                  stderr=subprocess.STDOUT, text=True, errors="replace")
         status = session.returncode
         print(session.stdout if status else session.stdout.splitlines()[-1], file=sys.stderr)
-        shot = os.environ.get("PARVEL_SWAY_SCREENSHOT")
-        if shot and os.path.exists(f"{work}/popover.png"):
-            shutil.copy(f"{work}/popover.png", shot)
+        for variable, name in (("PARVEL_SWAY_SCREENSHOT", "popover.png"), ("PARVEL_SWAY_FIGURES", "figures")):
+            if os.environ.get(variable) and os.path.exists(f"{work}/{name}"):
+                shutil.copy(f"{work}/{name}", os.environ[variable])
         return status
     finally:
         shutil.rmtree(work, ignore_errors=True)
@@ -244,6 +248,12 @@ def choose_from_menu(session, rfb, icon, label):
         y += separator if entry is None else height
 
 
+def logged(session, text):
+    """When Parvel logged the first line with `text`, in seconds since the epoch."""
+    line = next(line for line in session.log("parvel").splitlines() if text in line)
+    return datetime.datetime.strptime(line.split(" | ")[0], "%Y-%m-%d %H:%M:%S.%f").timestamp()
+
+
 def bus_names(env):
     out = subprocess.run(["dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus",
                           "/org/freedesktop/DBus", "org.freedesktop.DBus.ListNames"],
@@ -293,7 +303,8 @@ def run(session):
         json.dump({"position": "bottom", "height": 30, "modules-center": ["tray"],
                    "modules-left": [], "modules-right": [], "tray": {"icon-size": 22}}, file)
     with open(f"{work}/sway.conf", "w") as file:
-        file.write("xwayland enable\n"
+        # XWayland from the start, as in a session where X clients ran before.
+        file.write("xwayland force\n"
                    "output * bg #336699 solid_color\n"
                    f"exec waybar -c {work}/waybar.json\n")
     sway_env = dict(env, WLR_BACKENDS="headless", WLR_RENDERER="pixman", WLR_LIBINPUT_NO_DEVICES="1",
@@ -314,17 +325,23 @@ def run(session):
 
     # Parvel from sway, so it gets the session's DISPLAY; the shell records its status.
     with open(f"{work}/run-parvel", "w") as file:
-        file.write(f"#!/bin/sh\nQT_LOGGING_RULES=parvel.shell.debug=true {bin}/parvel >{work}/parvel.log 2>&1\n"
-                   f"echo $? >{work}/status\n")
+        file.write("#!/bin/sh\nexport QT_LOGGING_RULES=parvel.shell.debug=true\n"
+                   "export QT_MESSAGE_PATTERN='%{time yyyy-MM-dd hh:mm:ss.zzz} | %{message}'\n"
+                   f"{bin}/parvel >{work}/parvel.log 2>&1\necho $? >{work}/status\n")
     os.chmod(f"{work}/run-parvel", 0o755)
+    started = time.time()
     session.swaymsg("exec", f"{work}/run-parvel")
     wait_for(20, lambda: "status icon registered" in session.log("parvel"), "the item registered")
     # The only icon in a bar centred at the bottom.
     icon = (output["x"] + output["width"] // 2, output["y"] + output["height"] - 15)
     time.sleep(1)
 
+    clicked = time.time()
     rfb.click(*icon)
-    wait_for(10, lambda: "popover shown" in session.log("parvel"), "a click showing the popover")
+    wait_for(10, lambda: "popover first frame" in session.log("parvel"), "a click showing the popover")
+    with open(f"{work}/figures", "w") as file:
+        file.write(f"{logged(session, 'status icon registered') - started:.3f} "
+                   f"{logged(session, 'popover first frame') - clicked:.3f}\n")
     popover = "popover"
     wait_for(10, lambda: parvel_window(session, popover), "the popover on screen")
 
@@ -345,6 +362,13 @@ def run(session):
 
     rfb.click(*icon)
     wait_for(5, lambda: not parvel_window(session, popover), "a second click closing the popover")
+    # It has the keyboard: Escape closes it. (Apart enough not to be a double click.)
+    time.sleep(0.6)
+    rfb.click(*icon)
+    wait_for(10, lambda: parvel_window(session, popover), "a third click showing the popover")
+    time.sleep(0.5)
+    rfb.key(0xFF1B)  # Escape
+    wait_for(5, lambda: not parvel_window(session, popover), "Escape closing the popover")
 
     choose_from_menu(session, rfb, icon, "Settings…")
     wait_for(10, lambda: parvel_window(session, "settings"), "the settings window from the menu")
