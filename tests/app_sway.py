@@ -6,9 +6,9 @@ XWayland, the dev server on loopback and a stored connection; wayvnc and a
 small RFB client of our own press the real mouse buttons and keys. The icon
 is registered; a left click on it in the bar opens the popover at the icon
 (within 40 px, fully on screen); a second click closes it, and so does
-Escape; a right click
-shows our menu (waybar reads it over dbusmenu); "Settings…" from it opens the
-settings window and "Quit Parvel" ends Parvel with status 0.
+Escape; a right click shows our menu (waybar reads it over dbusmenu);
+"Settings…" from it opens the settings window and "Quit Parvel" ends Parvel
+with status 0.
 
 sway refuses to run as root: as root the whole session runs as uid 65534
 (setpriv), in a folder that user owns. Exit status 77 (skipped) only when
@@ -46,6 +46,13 @@ def wait_for(seconds, check, what):
     raise AssertionError(f"timed out: {what}")
 
 
+def connect(port):
+    try:
+        return socket.create_connection(("127.0.0.1", port))
+    except OSError:
+        return None
+
+
 def free_port():
     with socket.socket() as probe:
         probe.bind(("127.0.0.1", 0))
@@ -56,7 +63,7 @@ class Rfb:
     """Just enough of RFB 3.8 to move the pointer, press buttons and keys."""
 
     def __init__(self, port):
-        self.sock = wait_for(10, lambda: self._connect(port), "wayvnc listening")
+        self.sock = wait_for(10, lambda: connect(port), "wayvnc listening")
         self.sock.recv(12)
         self.sock.sendall(b"RFB 003.008\n")
         count = self.sock.recv(1)[0]
@@ -64,21 +71,8 @@ class Rfb:
         self.sock.sendall(b"\x01")
         assert self.sock.recv(4) == b"\0\0\0\0", "RFB security handshake failed"
         self.sock.sendall(b"\x01")  # shared
-        header = self._read(24)
-        self._read(struct.unpack(">I", header[20:24])[0])
-
-    @staticmethod
-    def _connect(port):
-        try:
-            return socket.create_connection(("127.0.0.1", port))
-        except OSError:
-            return None
-
-    def _read(self, size):
-        data = b""
-        while len(data) < size:
-            data += self.sock.recv(size - len(data))
-        return data
+        header = self.sock.recv(24, socket.MSG_WAITALL)  # ServerInit, then the desktop's name
+        self.sock.recv(struct.unpack(">I", header[20:24])[0], socket.MSG_WAITALL)
 
     def click(self, x, y, button=1):
         for mask in (0, button, 0):
@@ -162,36 +156,23 @@ class Session:
 
     def stop(self):
         for process in reversed(self.processes):
-            if process.poll() is None:
-                process.terminate()
-                try:
-                    process.wait(5)
-                except subprocess.TimeoutExpired:
-                    process.kill()
+            process.terminate()
+            process.wait()
 
     def swaymsg(self, *arguments):
         return subprocess.run(["swaymsg", "-s", self.sway_socket, *arguments], env=self.env,
                               capture_output=True, text=True, check=True).stdout
 
 
-def windows(tree):
-    found = []
-    stack = [tree]
-    while stack:
-        node = stack.pop()
-        if node.get("window") or node.get("pid"):
-            found.append(node)
-        stack.extend(node.get("nodes", []) + node.get("floating_nodes", []))
-    return found
-
-
-def parvel_window(session, size):
-    tree = json.loads(session.swaymsg("-t", "get_tree", "-r"))
-    for node in windows(tree):
+def parvel_window(session, kind):
+    """The rectangle of Parvel's popover, or of its settings window (tiled: any other size)."""
+    nodes = [json.loads(session.swaymsg("-t", "get_tree", "-r"))]
+    while nodes:
+        node = nodes.pop()
+        nodes += node.get("nodes", []) + node.get("floating_nodes", [])
         rect = node["rect"]
-        # The settings window is tiled: any size but the popover's.
         is_popover = (rect["width"], rect["height"]) == (336, 560)
-        if node.get("name") == "Parvel" and (is_popover if size == "popover" else not is_popover):
+        if node.get("name") == "Parvel" and is_popover == (kind == "popover"):
             return rect
     return None
 
@@ -231,11 +212,7 @@ def choose_from_menu(session, rfb, icon, label):
         bottom = next((y for y in rows if min(pixel(column, y)) > 200), None)
         top = next((y for y in rows if min(pixel(column, y)) <= 200), 0) + 1
         return (top, bottom) if bottom and bottom - top > 40 else None
-    try:
-        top, bottom = wait_for(5, menu_rows, "the menu drawn above the icon")
-    except AssertionError:
-        pixel = screenshot(session.env)
-        raise AssertionError(f"no menu: {[tuple(pixel(column, y)) for y in (icon[1], 690, 650, 300)]}")
+    top, bottom = wait_for(5, menu_rows, "the menu drawn above the icon")
     separators = entries.count(None)
     items = len(entries) - separators
     padding, separator = 4, 1
@@ -345,19 +322,17 @@ def run(session):
     popover = "popover"
     wait_for(10, lambda: parvel_window(session, popover), "the popover on screen")
 
-    def near_icon():
+    def near_icon():  # sway moves it a moment after mapping it
         rect = parvel_window(session, popover)
         dx = max(rect["x"] - icon[0], 0, icon[0] - (rect["x"] + rect["width"]))
         dy = max(rect["y"] - icon[1], 0, icon[1] - (rect["y"] + rect["height"]))
         return rect if dx <= 40 and dy <= 40 else None
-    try:
-        rect = wait_for(5, near_icon, "the popover at the icon")
-    except AssertionError:
-        raise AssertionError(f"the popover is at {parvel_window(session, popover)}, the icon at {icon}")
+    time.sleep(0.5)
+    rect = near_icon()
+    assert rect, f"the popover is at {parvel_window(session, popover)}, the icon at {icon}"
     assert rect["x"] >= output["x"] and rect["y"] >= output["y"] and \
         rect["x"] + rect["width"] <= output["x"] + output["width"] and \
         rect["y"] + rect["height"] <= output["y"] + output["height"], f"the popover leaves the screen: {rect}"
-    time.sleep(0.5)  # the fade-in
     subprocess.run(["grim", f"{work}/popover.png"], env=env, check=True)
 
     rfb.click(*icon)
