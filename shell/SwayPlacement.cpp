@@ -88,7 +88,7 @@ int pointerAlong(int start, int size, int outputStart, int outputEnd, int usable
 
 void attemptPlacement(QPointer<QWindow> window, std::function<QPoint(QPoint, QRect)> position,
                       QPointer<QObject> context, std::function<void(bool)> done, int left) {
-    if (!window || !context)
+    if (!window || !context || !window->isVisible())
         return;
     const quint64 id = window->winId();
     std::optional<SwayPlace> place;
