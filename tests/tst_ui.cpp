@@ -18,12 +18,9 @@
 #include <QQuickWindow>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QtQml/qqmlextensionplugin.h>
 
 #include <algorithm>
 #include <memory>
-
-Q_IMPORT_QML_PLUGIN(ParvelPlugin)
 
 using namespace Qt::StringLiterals;
 
