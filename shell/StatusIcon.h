@@ -34,7 +34,6 @@ public:
     void watchForTrayHost(int waitMs);
 
     QSystemTrayIcon& trayIcon() const { return *m_tray; }
-    QMenu& menu() const { return *m_menu; }
 
 Q_SIGNALS:
     // A tray host has taken the icon (logged for the tests and benchmarks).
