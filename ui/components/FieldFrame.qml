@@ -13,7 +13,9 @@ TextField {
     selectionColor: Palvo.accentSoft
     selectedTextColor: Palvo.ink
     font: Palvo.working
-    Accessible.name: placeholderText
+    // Named by its placeholder. Set once the field is complete: the name
+    // given in a binding is lost when the edit sets up its own accessibility.
+    Component.onCompleted: Accessible.name = Qt.binding(() => field.placeholderText)
 
     background: Rectangle {
         color: Palvo.paper

@@ -39,9 +39,13 @@ Popup {
     }
     T.Overlay.modal: Rectangle { color: Qt.rgba(0, 0, 0, 0.25) }
 
+    // The question's own dialog object is the alert, named by its title.
+    Component.onCompleted: {
+        contentItem.parent.Accessible.role = Accessible.AlertMessage
+        contentItem.parent.Accessible.name = Qt.binding(() => alert.title)
+    }
+
     contentItem: ColumnLayout {
-        Accessible.role: Accessible.AlertMessage
-        Accessible.name: alert.title
         spacing: 12
         Keys.onReturnPressed: alert.close()
         Keys.onEnterPressed: alert.close()

@@ -118,11 +118,15 @@ ColumnLayout {
 
             PlainLabel {
                 text: row.name
+                // The current computer's name says so where it is read.
+                Accessible.name: row.deviceId === section.model.currentDeviceID ? text + ", " + thisMac.text : text
                 elide: Text.ElideRight
                 Layout.maximumWidth: row.width - 200
             }
             PlainLabel {
+                id: thisMac
                 objectName: "thisMac"
+                Accessible.ignored: true
                 visible: row.deviceId === section.model.currentDeviceID
                 text: "This Mac"
                 font: Palvo.small
@@ -130,11 +134,15 @@ ColumnLayout {
             }
             Item { Layout.fillWidth: true }
             PushButton {
+                id: disconnectButton
                 objectName: "disconnectButton"
                 visible: SettingsSupport.canDisconnect(row.deviceId, section.model.currentDeviceID)
                 text: "Disconnect…"
-                Accessible.description: row.name
-                onClicked: section.settings.revoking = row.device
+                Accessible.name: "Disconnect " + row.name + "…"
+                onClicked: {
+                    section.settings.opener = disconnectButton
+                    section.settings.revoking = row.device
+                }
             }
         }
     }
