@@ -52,10 +52,9 @@ def wait(what, condition, seconds=15):
         if value:
             return value
         time.sleep(0.05)
-    if os.environ.get("A11Y_DEBUG"):
-        n = focused()
-        print("FOCUSED", n and (n.get_role_name(), n.get_name()))
-        print([(n.get_role_name(), n.get_name()) for n in showing()])
+    node = focused()
+    print("focus:", node and (node.get_role_name(), node.get_name()), file=sys.stderr)
+    print("on screen:", [(n.get_role_name(), n.get_name()) for n in showing()], file=sys.stderr)
     sys.exit("app_a11y: timed out waiting for " + what)
 
 
@@ -115,13 +114,6 @@ def focus_is(name, prefix=False):
 
 
 def focus_kept(what):
-    if os.environ.get("A11Y_DEBUG"):
-        time.sleep(1)
-        for frame in walk(app()):
-            if frame.get_role_name() == "frame":
-                print("FRAME", frame.get_name(), has(frame, S.ACTIVE), has(frame, S.SHOWING))
-        n = focused()
-        print("FOCUSED", n and (n.get_role_name(), n.get_name()))
     node = wait(what + ": a visible, named control has the focus",
                 lambda: (lambda n: n if n is not None and n.get_name() else None)(focused()))
     return node.get_name()
@@ -251,8 +243,8 @@ check(reached == expected, "Tab reached the rows as %s" % reached)
 key("Tab")
 wait("the actions button", lambda: focus_is("Actions for file-01.txt"))
 for item, dialog, text in (("Change access…", ("dialog", "Link access"), "file-01.txt"),
-                           ("Delete…", ("alert", "Delete this file?"), "Its share link will stop working")):
-    key("Return")
+                           ("Delete…", ("dialog", "Delete this file?"), "Its share link will stop working")):
+    key("space")
     choose(item)
     wait(dialog[1], lambda: find(*dialog))
     check(find("label", text, prefix=True) is not None, dialog[1] + ": \"" + text + "\" is no text")

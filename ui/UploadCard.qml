@@ -274,14 +274,16 @@ Item {
                     }
                 }
 
-                PasswordField {
+                FieldFrame {
                     objectName: "passwordField"
                     Layout.fillWidth: true
                     padding: 10
+                    echoMode: TextInput.Password
+                    passwordCharacter: "•"
                     placeholderText: "Set a password"
-                    password: card.model.password
+                    text: card.model.password
                     enabled: !card.uploading
-                    onPasswordEdited: value => card.model.password = value
+                    onTextEdited: card.model.password = text
                 }
                 PlainLabel {
                     Layout.fillWidth: true

@@ -13,9 +13,9 @@ TextField {
     selectionColor: Palvo.accentSoft
     selectedTextColor: Palvo.ink
     font: Palvo.working
-    // Named by its placeholder. Set once the field is complete: the name
-    // given in a binding is lost when the edit sets up its own accessibility.
-    Component.onCompleted: Accessible.name = Qt.binding(() => field.placeholderText)
+    // Named by its placeholder (AccessibleControl reads it: Qt Quick keeps a
+    // password field's name empty).
+    Accessible.name: placeholderText
 
     background: Rectangle {
         color: Palvo.paper

@@ -97,14 +97,15 @@ Popup {
             checked: sheet.settings.protectedEdit
             onToggled: sheet.settings.protectedEdit = checked
         }
-        PasswordField {
+        FieldFrame {
             id: passwordField
             objectName: "passwordField"
             Layout.fillWidth: true
             visible: sheet.settings.protectedEdit
+            echoMode: TextInput.Password
             placeholderText: "New password, at least 4 characters"
-            password: sheet.settings.newPassword
-            onPasswordEdited: value => sheet.settings.newPassword = value
+            text: sheet.settings.newPassword
+            onTextEdited: sheet.settings.newPassword = text
         }
         RowLayout {
             Layout.fillWidth: true

@@ -39,11 +39,8 @@ Popup {
     }
     T.Overlay.modal: Rectangle { color: Qt.rgba(0, 0, 0, 0.25) }
 
-    // The question's own dialog object is the alert, named by its title.
-    Component.onCompleted: {
-        contentItem.parent.Accessible.role = Accessible.AlertMessage
-        contentItem.parent.Accessible.name = Qt.binding(() => alert.title)
-    }
+    // The question's own dialog object is named by its title.
+    Component.onCompleted: contentItem.parent.Accessible.name = Qt.binding(() => alert.title)
 
     contentItem: ColumnLayout {
         spacing: 12

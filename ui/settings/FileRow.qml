@@ -30,10 +30,10 @@ Item {
             return false
         view.positionViewAtIndex(next, ListView.Contain)
         const target = view.itemAtIndex(next)
-        if (!target)
-            return false
-        (step > 0 ? target.firstButton : target.lastButton).forceActiveFocus(Qt.TabFocusReason)
-        return true
+        const button = target ? (step > 0 ? target.firstButton : target.lastButton) : null
+        if (button)
+            button.forceActiveFocus(Qt.TabFocusReason)
+        return button !== null
     }
     readonly property Item firstButton: copyButton
     readonly property Item lastButton: more
