@@ -22,6 +22,7 @@ Result<void> importConnection(const QByteArray& path) {
 
 int runImportMode(const QByteArray& path) {
     ignoreBrokenPipes();
+    keepQtMessagesOut();
     const Result<void> imported = importConnection(path);
     if (!imported) {
         writeError(QStringLiteral("Connection import failed: ") + describe(imported.error()));

@@ -1,5 +1,7 @@
 #include "app/OutputStreams.h"
 
+#include <QtGlobal>
+
 #include <unistd.h>
 
 bool writeOutput(const QByteArray& bytes) {
@@ -12,4 +14,13 @@ bool writeError(const QString& line) {
 
 bool writeErrorBytes(const QByteArray& bytes) {
     return writeAll(STDERR_FILENO, bytes.constData(), std::size_t(bytes.size()));
+}
+
+void keepQtMessagesOut() {
+    if (qEnvironmentVariableIsSet("QT_LOGGING_RULES") || qEnvironmentVariableIsSet("PARVEL_DEBUG"))
+        return;
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
+        if (type == QtFatalMsg)
+            writeError(message);
+    });
 }

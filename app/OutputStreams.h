@@ -15,3 +15,9 @@ bool writeOutput(const QByteArray& bytes);
 bool writeError(const QString& line);
 // `bytes` exactly as given, on standard error (a terminal's progress line).
 bool writeErrorBytes(const QByteArray& bytes);
+
+// A command-line mode prints its own lines only: Qt's warnings (a missing
+// runtime folder, an unreachable display) would mix with them and with what
+// scripts read. They come back when QT_LOGGING_RULES or PARVEL_DEBUG is set;
+// a fatal message is always printed.
+void keepQtMessagesOut();

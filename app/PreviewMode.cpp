@@ -7,7 +7,6 @@
 #include "platform/BuildInfo.h"
 #include "platform/ComputerName.h"
 #include "platform/Paths.h"
-#include "platform/WholeFile.h"
 #include "ui/Fonts.h"
 
 #include <QBuffer>
@@ -20,13 +19,10 @@
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QTimer>
-#include <QtQml/qqmlextensionplugin.h>
 
 #include <array>
 #include <filesystem>
 #include <memory>
-
-Q_IMPORT_QML_PLUGIN(ParvelPlugin)
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -75,12 +71,7 @@ std::unique_ptr<ParvelModel> previewModel() {
     auto model = std::make_unique<ParvelModel>(false, std::move(services));
     model->setConnection(Connection{model->serverURL(), QString()});
     model->setIsRefreshing(true);
-    if (const QString path = LocalIndex::path(model->services().applicationSupportDir);
-        !path.isEmpty()) {
-        if (const auto bytes = readWholeFile(QFile::encodeName(path)))
-            if (auto files = decode<QList<SharedFile>>(*bytes))
-                model->assignFiles(std::move(*files));
-    }
+    model->assignFiles(LocalIndex::read(model->services().applicationSupportDir));
     return model;
 }
 
@@ -112,7 +103,7 @@ public:
         m_window.resize(pictureSize);
         m_component.setData("import Parvel\nMainView {}\n", QUrl());
         for (const auto& error : m_component.errors())
-            qWarning("%s", qPrintable(error.toString()));
+            writeError(error.toString());
     }
 
     // One picture of a freshly built view; an empty image when it could not
@@ -125,7 +116,7 @@ public:
         auto* view = qobject_cast<QQuickItem*>(object.get());
         if (!view) {
             for (const auto& error : m_component.errors())
-                qWarning("%s", qPrintable(error.toString()));
+                writeError(error.toString());
             return {};
         }
         view->setSize(pictureSize);
@@ -174,6 +165,7 @@ int render(ParvelModel& model, const QString& directory) {
 } // namespace
 
 int runPreviewMode(int& argc, char** argv, const QByteArray& outputDir) {
+    keepQtMessagesOut();
     // The same pixels on every machine, with or without a display.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);

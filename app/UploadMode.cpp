@@ -7,12 +7,12 @@
 #include "model/ParvelModel.h"
 #include "net/FileUrl.h"
 #include "platform/Services.h"
-#include "platform/WholeFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
+#include <QSet>
 #include <QTimer>
 
 #include <memory>
@@ -23,6 +23,7 @@ namespace {
 
 const char* const passwordVariable = "PARVEL_UPLOAD_PASSWORD";
 const QString cancelledText = QStringLiteral("Upload cancelled.");
+const QString unfinishedText = QStringLiteral("The upload did not finish. Please try again.");
 
 // A signal before the run started: nothing to undo.
 [[noreturn]] void endCancelled() {
@@ -46,16 +47,6 @@ void allowOffscreenFallback() {
     qputenv("QT_QPA_PLATFORM", qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
                                    ? QByteArrayLiteral("xcb;offscreen")
                                    : QByteArrayLiteral("wayland;xcb;offscreen"));
-}
-
-// The application fills `files` from the server; here the index stands in
-// for it, so the new record joins the files uploaded before instead of
-// replacing them in the index. An index that cannot be used counts as empty.
-QList<SharedFile> readIndex(const QString& applicationDataDir) {
-    const auto bytes = readWholeFile(QFile::encodeName(LocalIndex::path(applicationDataDir)));
-    if (!bytes)
-        return {};
-    return decode<QList<SharedFile>>(*bytes).value_or(QList<SharedFile>{});
 }
 
 QCoro::Task<int> uploadOneFile(ParvelModel& model, QByteArray path, QList<SharedFile> index,
@@ -89,6 +80,9 @@ QCoro::Task<int> uploadOneFile(ParvelModel& model, QByteArray path, QList<Shared
     if (Interruption::requested())
         endCancelled();
 
+    QSet<QString> known;
+    for (const SharedFile& file : index)
+        known.insert(file.id);
     model.assignFiles(std::move(index));
     TerminalProgress progress(model.selectedBytes().value_or(0));
     const QMetaObject::Connection drawing =
@@ -101,11 +95,13 @@ QCoro::Task<int> uploadOneFile(ParvelModel& model, QByteArray path, QList<Shared
     QObject::disconnect(drawing);
     progress.clear();
 
-    if (model.error().isEmpty() && !model.files().isEmpty()) {
+    // Success is the new record, not merely the absence of an error text: a
+    // server may fail with an empty one.
+    if (!model.files().isEmpty() && !known.contains(model.files().first().id)) {
         // A result nobody could read is no success.
         co_return writeOutput(encode(model.files().first()) + '\n') ? 0 : 1;
     }
-    writeError(model.error());
+    writeError(model.error().isEmpty() ? unfinishedText : model.error());
     co_return 1;
 }
 
@@ -120,6 +116,7 @@ QCoro::Task<> drive(ParvelModel* model, QByteArray path, QList<SharedFile> index
 
 int runUploadMode(int& argc, char** argv, const QByteArray& path) {
     ignoreBrokenPipes();
+    keepQtMessagesOut();
     Interruption::install();
 
     const bool display = hasDisplay();
@@ -133,7 +130,10 @@ int runUploadMode(int& argc, char** argv, const QByteArray& path) {
     Services services = Services::system();
     if (!display)
         services.pasteboard.reset();
-    QList<SharedFile> index = readIndex(services.applicationSupportDir);
+    // The application fills `files` from the server; here the index stands in
+    // for it, so the new record joins the files uploaded before instead of
+    // replacing them in the index.
+    QList<SharedFile> index = LocalIndex::read(services.applicationSupportDir);
 
     ParvelModel model(true, std::move(services));
     bool started = false;

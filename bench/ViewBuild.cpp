@@ -11,14 +11,11 @@
 #include <QQmlEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
-#include <QtQml/qqmlextensionplugin.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <vector>
-
-Q_IMPORT_QML_PLUGIN(ParvelPlugin)
 
 using namespace Qt::StringLiterals;
 

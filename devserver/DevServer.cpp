@@ -85,6 +85,10 @@ struct Server::Private {
     // never marks a request recorded after it.
     std::uint64_t generation = 0;
 
+    std::unique_ptr<httplib::SSLServer> makeHttp(const CertificatePaths& certificates,
+                                                 std::string& message);
+    void runListener();
+
     void markAnswered() {
         std::lock_guard lock(mutex);
         if (latest.server == this && latest.generation == generation &&
@@ -266,31 +270,14 @@ Server::~Server() {
     stop();
 }
 
-bool Server::start(std::string* error) {
-    std::string ignored;
-    std::string& message = error ? *error : ignored;
-    if (d->http)
-        return true;
-    ignoreSigpipe();
-
-    std::error_code ec;
-    fs::create_directories(d->options.dataDir, ec);
-    if (ec) {
-        message = "Could not create " + d->options.dataDir.string() + ": " + ec.message();
-        return false;
-    }
-    auto store = std::make_unique<Store>(d->options.dataDir);
-    if (!store->load(&message))
-        return false;
-    const CertificatePaths certificates = CertificatePaths::in(d->options.dataDir);
-    if (!ensureCertificates(certificates, &message))
-        return false;
-
+// The HTTPS server with its options and routes, not yet bound.
+std::unique_ptr<httplib::SSLServer> Server::Private::makeHttp(const CertificatePaths& certificates,
+                                                              std::string& message) {
     auto http = std::make_unique<httplib::SSLServer>(certificates.certificate.c_str(),
                                                      certificates.key.c_str());
     if (!http->is_valid()) {
-        message = "Could not load the server certificate from " + d->options.dataDir.string();
-        return false;
+        message = "Could not load the server certificate from " + options.dataDir.string();
+        return nullptr;
     }
     // Enough workers that idle keep-alive connections of a few clients never
     // starve a new request; many requests per connection, as a client reuses it.
@@ -306,10 +293,10 @@ bool Server::start(std::string* error) {
     http->set_keep_alive_max_count(10000);
     http->set_keep_alive_timeout(2);
     http->set_logger(
-        [p = d.get()](const httplib::Request&, const httplib::Response&) { p->markAnswered(); });
+        [p = this](const httplib::Request&, const httplib::Response&) { p->markAnswered(); });
     http->set_read_timeout(30);
     http->set_write_timeout(30);
-    Private* p = d.get();
+    Private* p = this;
     const auto handler = [p](const httplib::Request& req, httplib::Response& res) {
         p->serve(req, res, nullptr);
     };
@@ -339,6 +326,46 @@ bool Server::start(std::string* error) {
     http->Put(".*", [p](const httplib::Request& req, httplib::Response& res,
                         const httplib::ContentReader& reader) { p->serve(req, res, &reader); });
 
+    return http;
+}
+
+// Serves on a thread of its own; returns once the accept loop runs, so that
+// a stop() right after start() cannot leave the thread running.
+void Server::Private::runListener() {
+    Private* p = this;
+    listenEnded = false;
+    thread = std::thread([p] {
+        p->http->listen_after_bind();
+        p->listenEnded = true;
+    });
+    while (!http->is_running() && !listenEnded)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+bool Server::start(std::string* error) {
+    std::string ignored;
+    std::string& message = error ? *error : ignored;
+    if (d->http)
+        return true;
+    ignoreSigpipe();
+
+    std::error_code ec;
+    fs::create_directories(d->options.dataDir, ec);
+    if (ec) {
+        message = "Could not create " + d->options.dataDir.string() + ": " + ec.message();
+        return false;
+    }
+    auto store = std::make_unique<Store>(d->options.dataDir);
+    if (!store->load(&message))
+        return false;
+    const CertificatePaths certificates = CertificatePaths::in(d->options.dataDir);
+    if (!ensureCertificates(certificates, &message))
+        return false;
+
+    auto http = d->makeHttp(certificates, message);
+    if (!http)
+        return false;
+
     int port = d->options.port;
     if (port == 0) {
         port = http->bind_to_any_port("127.0.0.1");
@@ -361,15 +388,7 @@ bool Server::start(std::string* error) {
         stop();
         return false;
     }
-    d->listenEnded = false;
-    d->thread = std::thread([p] {
-        p->http->listen_after_bind();
-        p->listenEnded = true;
-    });
-    // The library ignores stop() until its accept loop runs; wait for that,
-    // so a stop() right after start() cannot leave the thread running.
-    while (!d->http->is_running() && !d->listenEnded)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    d->runListener();
     return true;
 }
 

@@ -1,8 +1,10 @@
 #include "model/LocalIndex.h"
 
 #include "platform/Paths.h"
+#include "platform/WholeFile.h"
 
 #include <QDir>
+#include <QFile>
 #include <QSaveFile>
 
 using namespace Qt::StringLiterals;
@@ -22,6 +24,16 @@ QString path(const QString& applicationDataDir) {
 
 QString userPath() {
     return path(Paths::applicationDataDir());
+}
+
+QList<SharedFile> read(const QString& applicationDataDir) {
+    const QString file = path(applicationDataDir);
+    if (file.isEmpty())
+        return {};
+    const auto bytes = readWholeFile(QFile::encodeName(file));
+    if (!bytes)
+        return {};
+    return decode<QList<SharedFile>>(*bytes).value_or(QList<SharedFile>{});
 }
 
 bool write(const QString& applicationDataDir, const QList<SharedFile>& files) {

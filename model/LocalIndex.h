@@ -16,6 +16,11 @@ QString path(const QString& applicationDataDir);
 // path(Paths::applicationDataDir()): the index of this user.
 QString userPath();
 
+// The files in the index under `applicationDataDir`, in its order; none
+// when there is no index or it cannot be read or decoded (the server's list
+// is the truth, the index only a copy).
+QList<SharedFile> read(const QString& applicationDataDir);
+
 // Replaces the index under `applicationDataDir` with `files`, atomically and
 // readable by the owner only. Creates the folders it needs. False when
 // anything failed; the previous index is then left as it was.

@@ -8,8 +8,6 @@
 #include "net/FileUrl.h"
 #include "net/UploadProgress.h"
 
-#include <QDir>
-#include <QFile>
 #include <QPointer>
 #include <QSet>
 
@@ -46,15 +44,6 @@ Result<FileFacts> readFileFacts(const QByteArray& path) {
                                   .arg(name, qt_error_string(code))}));
     }
     return FileFacts{S_ISREG(info.st_mode), static_cast<qint64>(info.st_size)};
-}
-
-// Where a selected path lies, for telling two spellings of one file apart:
-// absolute, without "." and ".." components. Bytes map one to one onto
-// Latin-1, so the cleaning never touches a byte other than '/' and '.'.
-QByteArray location(const QByteArray& path) {
-    const QByteArray absolute =
-        path.startsWith('/') ? path : QFile::encodeName(QDir::currentPath()) + '/' + path;
-    return QDir::cleanPath(QString::fromLatin1(absolute)).toLatin1();
 }
 
 Error cancellation() {
@@ -169,11 +158,14 @@ void ParvelModel::setFiles(const QList<QUrl>& urls, bool appending) {
             rejected = true;
             continue;
         }
-        const QByteArray at = location(path);
+        // Where it lies, for telling two spellings of one file apart.
+        const QByteArray at = FileUrl::absolutePath(path, {});
         if (seen.contains(at))
             continue;
         seen.insert(at);
-        accepted.append(url);
+        // Rebuilt from the path just checked: the name shown and sent is
+        // that path's, whatever else the URL carried.
+        accepted.append(FileUrl::fromPath(path));
         total += static_cast<qint64>(info.st_size);
     }
 

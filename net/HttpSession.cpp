@@ -246,54 +246,46 @@ void HttpSession::setIdleTimeoutCap(std::optional<std::chrono::seconds> cap) {
     d->idleCap = cap;
 }
 
-std::expected<std::shared_ptr<Transfer>, TransportError>
-HttpSession::Private::prepare(HttpRequest request) {
-    auto fail = [](QString text) {
-        return std::unexpected(TransportError{TransportError::Reason::Failed, std::move(text)});
-    };
-    auto t = std::make_shared<Transfer>();
-    t->id = nextId++;
-    t->request = std::move(request);
-    const HttpRequest& r = t->request;
+namespace {
 
-    if (!r.url.isValid())
-        return fail(QStringLiteral("The address is not a valid URL."));
+// The request's headers, refused when one could inject another.
+std::optional<QString> malformedHeader(const HttpRequest& r) {
     for (const auto& [name, value] : r.headers) {
         if (name.isEmpty() || name.contains(':') || !isCleanHeaderPart(name) ||
             !isCleanHeaderPart(value))
-            return fail(QStringLiteral("The request header %1 is malformed.")
-                            .arg(QString::fromLatin1(name)));
+            return QStringLiteral("The request header %1 is malformed.")
+                .arg(QString::fromLatin1(name));
     }
-    if (!r.bodyFile.isEmpty()) {
-        const QByteArray path = FileUrl::toPath(r.bodyFile);
-        const QString shown = r.bodyFile.toString(QUrl::PreferLocalFile);
-        // Without blocking: a file swapped for a pipe since it was chosen
-        // would otherwise wait here for a writer, on the event loop's thread.
-        t->fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-        struct stat info {};
-        if (t->fd < 0 || ::fstat(t->fd, &info) != 0)
-            return fail(QStringLiteral("Could not open %1: %2")
-                            .arg(shown, QString::fromLocal8Bit(std::strerror(errno))));
-        if (!S_ISREG(info.st_mode))
-            return fail(QStringLiteral("Could not open %1: not a regular file").arg(shown));
-        ::fcntl(t->fd, F_SETFL, ::fcntl(t->fd, F_GETFL) & ~O_NONBLOCK);
-        ::posix_fadvise(t->fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-        t->remaining = r.bodyFileSize;
-    }
+    return std::nullopt;
+}
 
-    t->easy = curl_easy_init();
-    if (!t->easy)
-        return fail(QStringLiteral("Could not start a request."));
-    CURL* e = t->easy;
+// Opens the file the request sends; the failure's text when it cannot.
+std::optional<QString> openBodyFile(Transfer& t) {
+    const HttpRequest& r = t.request;
+    const QByteArray path = FileUrl::toPath(r.bodyFile);
+    const QString shown = r.bodyFile.toString(QUrl::PreferLocalFile);
+    // Without blocking: a file swapped for a pipe since it was chosen
+    // would otherwise wait here for a writer, on the event loop's thread.
+    t.fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat info {};
+    if (t.fd < 0 || ::fstat(t.fd, &info) != 0)
+        return QStringLiteral("Could not open %1: %2")
+            .arg(shown, QString::fromLocal8Bit(std::strerror(errno)));
+    if (!S_ISREG(info.st_mode))
+        return QStringLiteral("Could not open %1: not a regular file").arg(shown);
+    ::fcntl(t.fd, F_SETFL, ::fcntl(t.fd, F_GETFL) & ~O_NONBLOCK);
+    ::posix_fadvise(t.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    t.remaining = r.bodyFileSize;
+    return std::nullopt;
+}
 
-    auto idle = r.idleTimeout;
-    if (idleCap)
-        idle = std::min(idle, *idleCap);
-    idle = std::max(idle, std::chrono::seconds{1});
-
+// Where and how to connect: TLS, redirects, time-outs and the callbacks.
+void setTransport(Transfer& t, std::chrono::seconds idle) {
+    CURL* e = t.easy;
+    const HttpRequest& r = t.request;
     curl_easy_setopt(e, CURLOPT_URL, r.url.toEncoded().constData());
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(e, CURLOPT_ERRORBUFFER, t->errorBuffer);
+    curl_easy_setopt(e, CURLOPT_ERRORBUFFER, t.errorBuffer);
     curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
     // Redirects stay on https. libcurl drops our Authorization header when
     // a redirect leaves the first host, port or scheme (the tests hold it to
@@ -317,22 +309,26 @@ HttpSession::Private::prepare(HttpRequest request) {
     curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, long(idle.count()));
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, long(std::min(idle, kConnectTimeout).count()));
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Transfer::onWrite);
-    curl_easy_setopt(e, CURLOPT_WRITEDATA, t.get());
-    const bool watchesStalls = t->ignoresBody();
-    if (watchesStalls) {
-        t->stallLimit = std::min<std::chrono::milliseconds>(kStallAfterStatus, idle);
+    curl_easy_setopt(e, CURLOPT_WRITEDATA, &t);
+    if (t.ignoresBody()) {
+        t.stallLimit = std::min<std::chrono::milliseconds>(kStallAfterStatus, idle);
         curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
-        curl_easy_setopt(e, CURLOPT_HEADERDATA, t.get());
+        curl_easy_setopt(e, CURLOPT_HEADERDATA, &t);
         // A proxy's "200 Connection established" is not the answer.
         curl_easy_setopt(e, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     }
+}
 
+// The method, the headers and the body as libcurl wants them spelled.
+void setMethodAndBody(Transfer& t) {
+    CURL* e = t.easy;
+    const HttpRequest& r = t.request;
     bool hasContentType = false;
     for (const auto& [name, value] : r.headers) {
         hasContentType = hasContentType || name.compare("content-type", Qt::CaseInsensitive) == 0;
         // "Name;" is libcurl's spelling of a header with an empty value.
         const QByteArray line = value.isEmpty() ? name + ';' : name + ": " + value;
-        t->headers = curl_slist_append(t->headers, line.constData());
+        t.headers = curl_slist_append(t.headers, line.constData());
     }
 
     const QByteArray& method = r.method;
@@ -341,17 +337,17 @@ HttpSession::Private::prepare(HttpRequest request) {
     if (carriesBody) {
         // Servers answer at once; waiting for "100 Continue" only costs a
         // round trip (or a second, with servers that never send it).
-        t->headers = curl_slist_append(t->headers, "Expect:");
+        t.headers = curl_slist_append(t.headers, "Expect:");
         if (!hasContentType) // libcurl would claim a form otherwise
-            t->headers = curl_slist_append(t->headers, "Content-Type:");
+            t.headers = curl_slist_append(t.headers, "Content-Type:");
     }
     if (!r.bodyFile.isEmpty()) {
         curl_easy_setopt(e, CURLOPT_UPLOAD, 1L);
         curl_easy_setopt(e, CURLOPT_INFILESIZE_LARGE, curl_off_t(r.bodyFileSize));
         curl_easy_setopt(e, CURLOPT_READFUNCTION, &Transfer::onRead);
-        curl_easy_setopt(e, CURLOPT_READDATA, t.get());
+        curl_easy_setopt(e, CURLOPT_READDATA, &t);
         curl_easy_setopt(e, CURLOPT_SEEKFUNCTION, &Transfer::onSeek);
-        curl_easy_setopt(e, CURLOPT_SEEKDATA, t.get());
+        curl_easy_setopt(e, CURLOPT_SEEKDATA, &t);
         curl_easy_setopt(e, CURLOPT_UPLOAD_BUFFERSIZE, kUploadBufferSize);
         if (method != "PUT")
             curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, method.constData());
@@ -369,12 +365,42 @@ HttpSession::Private::prepare(HttpRequest request) {
         if (method != "GET")
             curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, method.constData());
     }
-    curl_easy_setopt(e, CURLOPT_HTTPHEADER, t->headers);
-    if (r.onUploadProgress || watchesStalls) {
+    curl_easy_setopt(e, CURLOPT_HTTPHEADER, t.headers);
+    if (r.onUploadProgress || t.ignoresBody()) {
         curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
         curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &Transfer::onProgress);
-        curl_easy_setopt(e, CURLOPT_XFERINFODATA, t.get());
+        curl_easy_setopt(e, CURLOPT_XFERINFODATA, &t);
     }
+}
+
+} // namespace
+
+std::expected<std::shared_ptr<Transfer>, TransportError>
+HttpSession::Private::prepare(HttpRequest request) {
+    auto fail = [](QString text) {
+        return std::unexpected(TransportError{TransportError::Reason::Failed, std::move(text)});
+    };
+    auto t = std::make_shared<Transfer>();
+    t->id = nextId++;
+    t->request = std::move(request);
+    const HttpRequest& r = t->request;
+
+    if (!r.url.isValid())
+        return fail(QStringLiteral("The address is not a valid URL."));
+    if (auto malformed = malformedHeader(r))
+        return fail(*std::move(malformed));
+    if (!r.bodyFile.isEmpty())
+        if (auto failed = openBodyFile(*t))
+            return fail(*std::move(failed));
+
+    t->easy = curl_easy_init();
+    if (!t->easy)
+        return fail(QStringLiteral("Could not start a request."));
+    auto idle = r.idleTimeout;
+    if (idleCap)
+        idle = std::min(idle, *idleCap);
+    setTransport(*t, std::max(idle, std::chrono::seconds{1}));
+    setMethodAndBody(*t);
     return t;
 }
 

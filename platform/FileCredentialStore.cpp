@@ -1,5 +1,6 @@
 #include "platform/FileCredentialStore.h"
 
+#include "platform/Descriptors.h"
 #include "platform/WholeFile.h"
 
 #include <QDir>
@@ -16,22 +17,6 @@ namespace {
 
 QByteArray nativePath(const QString& path) {
     return QFile::encodeName(path);
-}
-
-bool writeAll(int fd, const QByteArray& data) {
-    const char* p = data.constData();
-    qsizetype left = data.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, size_t(left));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        p += n;
-        left -= n;
-    }
-    return true;
 }
 
 // Makes the rename itself durable; a failure here loses nothing already written.
@@ -92,7 +77,8 @@ CredentialStore::Status FileCredentialStore::write(const QByteArray& data, Place
         return Status::failed(errno);
 
     int error = 0;
-    if (::fchmod(fd, 0600) != 0 || !writeAll(fd, data) || ::fsync(fd) != 0)
+    if (::fchmod(fd, 0600) != 0 || !writeAll(fd, data.constData(), std::size_t(data.size())) ||
+        ::fsync(fd) != 0)
         error = errno;
     if (::close(fd) != 0 && error == 0)
         error = errno;

@@ -12,11 +12,11 @@
 #include "shell/SettingsWindow.h"
 #include "shell/StatusIcon.h"
 #include "shell/WindowKeys.h"
-// The views' plugin is imported once for the executable (app/PreviewMode.cpp).
 #include "ui/Fonts.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QLoggingCategory>
 #include <QQmlEngine>
 #include <QQuickView>
@@ -24,6 +24,10 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <memory>
+#include <optional>
+
+#include <unistd.h>
 
 Q_DECLARE_LOGGING_CATEGORY(lcShell)
 
@@ -33,100 +37,159 @@ namespace {
 
 constexpr int trayHostWaitMs = 10'000;
 
-QStringList argumentsOf(int argc, char** argv) {
-    QStringList arguments;
+void complain(const QString& line) {
+    std::fputs(qPrintable(u"parvel: "_s + line + u'\n'), stderr);
+}
+
+// Byte for byte: a file name need not be UTF-8.
+QByteArrayList argumentsOf(int argc, char** argv) {
+    QByteArrayList arguments;
     for (int i = 1; i < argc; ++i)
-        arguments.append(QString::fromLocal8Bit(argv[i]));
+        arguments.append(QByteArray(argv[i]));
     return arguments;
+}
+
+QByteArray workingDirectory() {
+    std::unique_ptr<char, decltype(&std::free)> folder(::getcwd(nullptr, 0), &std::free);
+    return folder ? QByteArray(folder.get()) : QFile::encodeName(QDir::currentPath());
+}
+
+// The exit status when a running instance took `request` (0) or is there
+// but could not take it (1, said on standard error); none when nobody runs.
+std::optional<int> handOver(const QString& socketPath, const LaunchRequest& request) {
+    const auto handed = InstanceChannel::handOver(socketPath, request.toArguments());
+    if (!handed) {
+        complain(handed.error());
+        return 1;
+    }
+    return *handed ? std::optional<int>(0) : std::nullopt;
 }
 
 void quitSoon() {
     QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
 }
 
-} // namespace
-
-int runApplication(int& argc, char** argv) {
-    const LaunchRequest request =
-        LaunchRequest::parse(argumentsOf(argc, argv), QDir::currentPath());
-    const QString socketPath = InstanceChannel::socketPath();
-    if (InstanceChannel::handOver(socketPath, request.toArguments()))
-        return 0;
-
-    preferX11UnderWayland(argc, argv);
-    // The software scene graph draws these two small windows for a third
-    // of the memory that OpenGL on a software rasteriser takes.
-    QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
-    QApplication app(argc, argv);
+void setUpApplicationObject() {
     QApplication::setApplicationName(u"Parvel"_s);
     QApplication::setDesktopFileName(u"dev.parvel.Parvel"_s);
     QApplication::setQuitOnLastWindowClosed(false);
     registerApplicationFonts();
     QApplication::setWindowIcon(
         QIcon::fromTheme(u"dev.parvel.Parvel"_s, QIcon(u":/parvel/icons/dev.parvel.Parvel.svg"_s)));
+}
+
+// The tray application's parts. Members go in the reverse order of their
+// declaration: the icon and the notifier before the shell (with its model
+// and windows), the windows before the engine that built their views. The
+// callbacks handed out capture `this`, which outlives every part.
+class Tray {
+public:
+    explicit Tray(Services services);
+    Tray(const Tray&) = delete;
+    Tray& operator=(const Tray&) = delete;
+
+    AppShell& shell() { return *m_shell; }
+    void start(const LaunchRequest& request);
+
+private:
+    ShellSurfaces surfacesFor(ParvelModel& model);
+    bool prefersDark() const { return m_desktop && m_desktop->prefersDark(); }
+    void followDesktop();
+
+    QQmlEngine m_engine;
+    std::shared_ptr<PortalSettings> m_desktop;
+    // Both owned by m_shell; the settings window only once it was made.
+    PopoverWindow* m_popover = nullptr;
+    SettingsWindow* m_settings = nullptr;
+    std::unique_ptr<AppShell> m_shell;
+    std::unique_ptr<StatusIcon> m_icon;
+    std::unique_ptr<RunNotifier> m_notifier;
+};
+
+Tray::Tray(Services services)
+    : m_desktop(std::dynamic_pointer_cast<PortalSettings>(services.desktop)) {
+    auto model = std::make_unique<ParvelModel>(true, std::move(services));
+    ShellSurfaces surfaces = surfacesFor(*model);
+    m_shell = std::make_unique<AppShell>(std::move(model), std::move(surfaces));
+    WindowKeys{[this] { m_popover->close(); }, quitSoon, [this] { m_shell->showSettings(); }}
+        .installOn(m_popover->window());
+    followDesktop();
+    QObject::connect(m_popover, &PopoverWindow::frameShown, m_shell.get(),
+                     [] { qCDebug(lcShell, "popover first frame"); });
+    m_icon = std::make_unique<StatusIcon>(*m_shell);
+    m_notifier = std::make_unique<RunNotifier>(*m_shell, m_icon->trayIcon());
+}
+
+ShellSurfaces Tray::surfacesFor(ParvelModel& model) {
+    ShellSurfaces surfaces;
+    auto popover = std::make_unique<PopoverWindow>(
+        m_engine, model, [this] { return m_icon ? m_icon->geometry() : QRect(); },
+        [desktop = m_desktop] { return !desktop || desktop->motionAllowed(); });
+    m_popover = popover.get();
+    m_popover->setDark(prefersDark());
+    surfaces.popover = std::move(popover);
+    surfaces.makeSettings = [this, &model] {
+        auto window = std::make_unique<SettingsWindow>(m_engine, model, prefersDark());
+        m_settings = window.get();
+        WindowKeys{{}, quitSoon, {}}.installOn(window->window());
+        return std::unique_ptr<SettingsSurface>(std::move(window));
+    };
+    surfaces.makeChooser = [] { return std::make_unique<FileChooser>(); };
+    return surfaces;
+}
+
+void Tray::followDesktop() {
+    if (!m_desktop)
+        return;
+    QObject::connect(m_desktop.get(), &PortalSettings::changed, m_shell.get(), [this] {
+        m_popover->setDark(prefersDark());
+        if (m_settings)
+            m_settings->setDark(prefersDark());
+    });
+}
+
+void Tray::start(const LaunchRequest& request) {
+    m_shell->launch(request);
+    m_icon->watchForTrayHost(trayHostWaitMs);
+    QTimer::singleShot(0, m_popover, &PopoverWindow::prepare);
+}
+
+} // namespace
+
+int runApplication(int& argc, char** argv) {
+    const LaunchRequest request = LaunchRequest::parse(argumentsOf(argc, argv), workingDirectory());
+    const auto socketPath = InstanceChannel::socketPath();
+    if (!socketPath)
+        complain(u"no private folder for the instance socket (%1); running without a single "
+                 "instance."_s.arg(socketPath.error()));
+    const QString socket = socketPath.value_or(QString());
+    if (const auto status = handOver(socket, request))
+        return *status;
+
+    preferX11UnderWayland(argc, argv);
+    // The software scene graph draws these two small windows for a third
+    // of the memory that OpenGL on a software rasteriser takes.
+    QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+    QApplication app(argc, argv);
+    setUpApplicationObject();
 
     InstanceChannel channel;
-    if (!channel.listen(socketPath)) {
+    if (socketPath && !channel.listen(socket)) {
         // Another instance came up meanwhile: hand over after all.
-        if (InstanceChannel::handOver(socketPath, request.toArguments()))
-            return 0;
-        std::fputs("parvel: cannot make the instance socket; running without one.\n", stderr);
+        if (const auto status = handOver(socket, request))
+            return *status;
+        complain(u"cannot make the instance socket; running without one."_s);
     }
 
     Services services = Services::system();
     // Started at login, this read may come before the keyring daemon.
     services.store = std::make_shared<KeychainStore>(true);
-    auto desktop = std::dynamic_pointer_cast<PortalSettings>(services.desktop);
-    const auto prefersDark = [desktop] { return desktop && desktop->prefersDark(); };
-    QQmlEngine engine;
-    auto model = std::make_unique<ParvelModel>(true, services);
-    ParvelModel& modelRef = *model;
-
-    StatusIcon* icon = nullptr;
-    PopoverWindow* popover = nullptr;
-    SettingsWindow* settings = nullptr;
-    ShellSurfaces surfaces;
-    auto popoverWindow = std::make_unique<PopoverWindow>(
-        engine, modelRef, [&icon] { return icon ? icon->geometry() : QRect(); },
-        [desktop] { return !desktop || desktop->motionAllowed(); });
-    popover = popoverWindow.get();
-    popover->setDark(prefersDark());
-    surfaces.popover = std::move(popoverWindow);
-    surfaces.makeSettings = [&engine, &modelRef, &settings, prefersDark] {
-        auto window = std::make_unique<SettingsWindow>(engine, modelRef, prefersDark());
-        settings = window.get();
-        WindowKeys{{}, quitSoon, {}}.installOn(window->window());
-        return std::unique_ptr<SettingsSurface>(std::move(window));
-    };
-    surfaces.makeChooser = [] { return std::make_unique<FileChooser>(); };
-
-    AppShell shell(std::move(model), std::move(surfaces));
-    WindowKeys{[popover] { popover->close(); }, quitSoon, [&shell] { shell.showSettings(); }}
-        .installOn(popover->window());
-    if (desktop)
-        QObject::connect(desktop.get(), &PortalSettings::changed, &shell, [&] {
-            popover->setDark(prefersDark());
-            if (settings)
-                settings->setDark(prefersDark());
-        });
-    QObject::connect(&channel, &InstanceChannel::received, &shell,
-                     [&shell](const QStringList& arguments) {
+    Tray tray(std::move(services));
+    QObject::connect(&channel, &InstanceChannel::received, &tray.shell(),
+                     [&shell = tray.shell()](const QStringList& arguments) {
                          // Paths are absolute already; the folder does not matter.
                          shell.handleRequest(LaunchRequest::parse(arguments, QDir::rootPath()));
                      });
-
-    QObject::connect(popover, &PopoverWindow::frameShown, &shell,
-                     [] { qCDebug(lcShell, "popover first frame"); });
-
-    StatusIcon statusIcon(shell);
-    icon = &statusIcon;
-    RunNotifier notifier(shell, statusIcon.trayIcon());
-    shell.launch(request);
-    statusIcon.watchForTrayHost(trayHostWaitMs);
-    QTimer::singleShot(0, popover, &PopoverWindow::prepare);
-
-    const int status = QApplication::exec();
-    // Windows go before the engine and the model they show.
-    icon = nullptr;
-    return status;
+    tray.start(request);
+    return QApplication::exec();
 }

@@ -1,5 +1,7 @@
 #include "shell/DropTarget.h"
 
+#include "net/FileUrl.h"
+
 #include <QMimeData>
 
 namespace DropTarget {
@@ -7,8 +9,8 @@ namespace DropTarget {
 QList<QUrl> fileURLs(const QList<QUrl>& urls) {
     QList<QUrl> files;
     for (const QUrl& url : urls)
-        if (url.isLocalFile() && !url.toLocalFile().isEmpty())
-            files.append(url);
+        if (const QUrl file = FileUrl::local(url); file.isValid())
+            files.append(file);
     return files;
 }
 

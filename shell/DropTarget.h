@@ -11,7 +11,9 @@ class QMimeData;
 namespace DropTarget {
 
 // The local file URLs among `urls`, in their order; web links and other
-// URLs are skipped. Folders stay: the model decides about them.
+// URLs are skipped, and so is any URL FileUrl::local refuses (another
+// host, a NUL byte); each kept URL is the one local() rebuilt. Folders
+// stay: the model decides about them.
 QList<QUrl> fileURLs(const QList<QUrl>& urls);
 // The same for a drag's data; empty when it carries no URLs.
 QList<QUrl> fileURLs(const QMimeData& data);

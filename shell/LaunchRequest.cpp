@@ -1,7 +1,9 @@
 #include "shell/LaunchRequest.h"
 
+#include "net/FileUrl.h"
+
 #include <QDir>
-#include <QFileInfo>
+#include <QFile>
 
 using namespace Qt::StringLiterals;
 
@@ -29,29 +31,40 @@ bool takesOperand(const QString& option) {
 
 } // namespace
 
-LaunchRequest LaunchRequest::parse(const QStringList& arguments, const QString& workingDirectory) {
+LaunchRequest LaunchRequest::parse(const QByteArrayList& arguments,
+                                   const QByteArray& workingDirectory) {
     LaunchRequest request;
-    const QDir base(workingDirectory);
     for (qsizetype i = 0; i < arguments.size(); ++i) {
-        const QString& argument = arguments.at(i);
-        if (argument == u"--settings")
+        const QByteArray& argument = arguments.at(i);
+        if (argument == "--settings")
             request.settings = true;
-        else if (argument == u"--show")
+        else if (argument == "--show")
             request.show = true;
-        else if (argument == u"--choose-files")
+        else if (argument == "--choose-files")
             request.chooseFiles = true;
-        else if (argument.startsWith(u"--"))
+        else if (argument.startsWith("--"))
             continue;
-        else if (argument.startsWith(u'-') && argument.size() > 1) {
-            if (takesOperand(argument))
+        else if (argument.startsWith('-') && argument.size() > 1) {
+            if (takesOperand(QString::fromLatin1(argument)))
                 ++i;
-        } else if (argument.startsWith(u"file:"))
-            request.files.append(QUrl(argument));
-        else if (!argument.isEmpty())
+        } else if (argument.startsWith("file:")) {
+            // Refused URLs (another host, a NUL byte) are left out here
+            // already, not just when the model checks the files.
+            if (const QUrl file = FileUrl::local(QUrl(QString::fromUtf8(argument))); file.isValid())
+                request.files.append(file);
+        } else if (!argument.isEmpty())
             request.files.append(
-                QUrl::fromLocalFile(QDir::cleanPath(QFileInfo(base, argument).absoluteFilePath())));
+                FileUrl::fromPath(FileUrl::absolutePath(argument, workingDirectory)));
     }
     return request;
+}
+
+LaunchRequest LaunchRequest::parse(const QStringList& arguments, const QString& workingDirectory) {
+    QByteArrayList bytes;
+    bytes.reserve(arguments.size());
+    for (const QString& argument : arguments)
+        bytes.append(argument.toUtf8());
+    return parse(bytes, QFile::encodeName(workingDirectory));
 }
 
 QStringList LaunchRequest::toArguments() const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayList>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -11,14 +12,18 @@ struct LaunchRequest {
     bool settings = false;
     bool show = false;
     bool chooseFiles = false;
-    // As file URLs, in the order given; relative paths made absolute.
+    // As file URLs, in the order given; relative paths made absolute. A path
+    // is taken byte for byte (a name need not be UTF-8); a "file:" URL only
+    // as FileUrl::local() rebuilds it, and not at all when it refuses it.
     QList<QUrl> files;
 
     bool isEmpty() const { return !settings && !show && !chooseFiles && files.isEmpty(); }
 
     // `arguments` without the program path. Unknown "--" options (the
     // command-line modes whose operand was missing) and Qt's own "-" options
-    // are skipped; "file:" URLs are taken as given.
+    // are skipped.
+    static LaunchRequest parse(const QByteArrayList& arguments, const QByteArray& workingDirectory);
+    // The same for arguments as text (UTF-8): what the instance socket carries.
     static LaunchRequest parse(const QStringList& arguments, const QString& workingDirectory);
     // The same request as arguments that parse() reads back unchanged; what
     // a second instance sends to the first.

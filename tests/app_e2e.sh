@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The tray application end to end, on a display of its own: Xvfb with trayer
 # as the tray host, the dev server on loopback and a stored connection. The
-# icon is embedded, a click shows the popover, a second `parvel FILE` puts
+# icon is embedded, a click shows the popover, Escape and the focus going
+# elsewhere close it, a second `parvel FILE` puts
 # that file into the running instance's selection, and Ctrl+Q ends it with
 # status 0. Needs Xvfb, trayer, xdotool and xwininfo (scripts/install-deps).
 #
@@ -107,7 +108,21 @@ wait_for 10 embedded || fail "the tray holds no icon"
 eval "$(xdotool getwindowgeometry --shell "$tray")"
 xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click 1
 wait_for 10 grep -q "popover shown" "$work/parvel.log" || fail "a click did not show the popover"
-wait_for 10 xdotool search --onlyvisible --name '^Parvel$' || fail "no popover window on screen"
+shown() { xdotool search --onlyvisible --name '^Parvel$'; }
+hidden() { ! shown; }
+wait_for 10 shown || fail "no popover window on screen"
+
+# Escape in the popover closes it; so does the focus going elsewhere (here
+# to the root window). The pauses keep two clicks from making a double click.
+xdotool windowfocus --sync "$(shown | head -1)" key Escape
+wait_for 10 hidden || fail "Escape did not close the popover"
+sleep 0.5
+xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click 1
+wait_for 10 shown || fail "a click did not show the popover again"
+xdotool windowfocus --sync "$(shown | head -1)"
+xdotool windowfocus "$(xwininfo -root | awk '/Window id:/ { print $4 }')"
+wait_for 10 hidden || fail "the popover stayed open without the focus"
+sleep 0.5
 
 # A second `parvel FILE`, from another folder and with a relative path,
 # hands the file over and ends at once.

@@ -1,9 +1,7 @@
-// The model's own state: notification on every assignment, the derived
-// values, the constructor's defaults and the local index writer.
+// The model's derived values (labels, the upload rule) and the local index
+// writer.
 
 #include "ModelFixture.h"
-
-#include <QSignalSpy>
 
 namespace {
 
@@ -18,61 +16,14 @@ class ModelStateTest : public QObject {
 
     QTemporaryDir m_dir;
 
-    Services services(const QVariant& serverSetting = {}) {
+    Services services() {
         Services s;
         s.store = std::make_shared<FolderStore>(m_dir.filePath(u"store"_s));
-        s.computerName = u"Ada’s Computer"_s;
-        s.serverURLSetting = serverSetting;
         s.applicationSupportDir = m_dir.filePath(u"data"_s);
         return s;
     }
 
 private Q_SLOTS:
-    void notifiesOnEveryAssignment() {
-        // Views re-read on every assignment: an equal value notifies again.
-        ParvelModel m(false, services());
-        QSignalSpy message(&m, &ParvelModel::messageChanged);
-        m.setMessage(u"Link copied"_s);
-        m.setMessage(u"Link copied"_s);
-        QCOMPARE(message.count(), 2);
-
-        // Every input of canUpload announces it too.
-        QSignalSpy canUpload(&m, &ParvelModel::canUploadChanged);
-        m.setSelected({});
-        m.setUsePassword(false);
-        m.setPassword({});
-        m.setIsUploading(false);
-        QCOMPARE(canUpload.count(), 4);
-
-        // The lists: the list model resets and the property notifies, also
-        // for an equal list; rows read through the role names QML uses.
-        SharedFileListModel* files = m.fileList();
-        QSignalSpy filesReset(files, &QAbstractItemModel::modelReset);
-        QSignalSpy filesChanged(&m, &ParvelModel::filesChanged);
-        const SharedFile file = sample(u"a"_s, u"a.txt"_s);
-        m.assignFiles({file});
-        m.assignFiles({file});
-        QCOMPARE(filesReset.count(), 2);
-        QCOMPARE(filesChanged.count(), 2);
-        const auto role = [](QAbstractItemModel* list, QByteArray name) {
-            return list->data(list->index(0, 0), list->roleNames().key(name));
-        };
-        QCOMPARE(files->count(), 1);
-        QCOMPARE(role(files, "file").value<SharedFile>(), file);
-        QCOMPARE(role(files, "fileId").toString(), u"a"_s);
-        QCOMPARE(role(files, "formattedSize").toString(), u"1 KB"_s);
-        QCOMPARE(files->at(1), SharedFile{});
-
-        DeviceListModel* devices = m.deviceList();
-        QSignalSpy devicesReset(devices, &QAbstractItemModel::modelReset);
-        m.setDevices({Device{u"d1"_s, u"Desk"_s, std::nullopt}});
-        m.setDevices(m.devices());
-        QCOMPARE(devicesReset.count(), 2);
-        QCOMPARE(role(devices, "deviceId").toString(), u"d1"_s);
-        QVERIFY(role(devices, "createdAt").isNull()); // QML's null when absent
-        QCOMPARE(role(devices, "device").value<Device>().name, u"Desk"_s);
-    }
-
     void derivedValues() {
         ParvelModel model(false, services());
         QCOMPARE(model.selectedLabel(), u"0 files selected"_s);
@@ -117,24 +68,6 @@ private Q_SLOTS:
             if (row.selected == 2)
                 QCOMPARE(model.selectedLabel(), u"2 files selected"_s);
         }
-    }
-
-    void constructorDefaults() {
-        ParvelModel model(false, services());
-        QCOMPARE(model.deviceName(), u"Ada’s Computer"_s);
-        QVERIFY(!model.isLoadingConnection() && !model.connectionTask());
-        // A value that is not text falls back to the default; text is taken
-        // as is, even empty.
-        const std::pair<QVariant, QString> settings[] = {
-            {QVariant(), u"https://localhost:8443"_s},
-            {QVariant(42), u"https://localhost:8443"_s},
-            {QVariant(QString()), QString()},
-            {u" https://f.example/ "_s, u" https://f.example/ "_s}};
-        for (const auto& [setting, url] : settings)
-            QCOMPARE(ParvelModel(false, services(setting)).serverURL(), url);
-        Services nameless = services();
-        nameless.computerName.clear();
-        QCOMPARE(ParvelModel(false, nameless).deviceName(), u"My Mac"_s);
     }
 
     void indexWriter() {

@@ -20,9 +20,10 @@ struct Outcome {
     QString out, err;
 };
 
-// Qt may warn on standard error before the mode speaks (no XDG_RUNTIME_DIR).
-QString lastLine(const QString& text) {
-    return text.trimmed().section(u'\n', -1);
+// The mode's one line, and nothing of Qt's own (no XDG_RUNTIME_DIR here).
+bool failureLine(const QString& text) {
+    return text.startsWith(u"Preview rendering failed: "_s) && text.count(u'\n') == 1 &&
+           text.endsWith(u'\n');
 }
 
 const QStringList states{u"selected"_s, u"protected"_s, u"empty"_s, u"uploading"_s, u"error"_s};
@@ -54,7 +55,8 @@ private Q_SLOTS:
     void tenPicturesIntoNewFolders() {
         const Outcome first = render(u"out/a/b"_s);
         QCOMPARE(first.status, 0);
-        QCOMPARE(first.out, u"Native views rendered.\n"_s);
+        QCOMPARE(std::pair(first.out, first.err),
+                 std::pair(u"Native views rendered.\n"_s, QString()));
         const QDir out(m_scratch.filePath(u"out/a/b"_s));
         QCOMPARE(out.entryList(QDir::Files).size(), 10);
         for (const QString& state : states)
@@ -88,17 +90,8 @@ private Q_SLOTS:
         blocker.close();
         const Outcome outcome = render(u"blocker/previews"_s);
         QCOMPARE(outcome.status, 1);
-        QVERIFY2(lastLine(outcome.err).startsWith(u"Preview rendering failed: "_s),
-                 qPrintable(outcome.err));
+        QVERIFY2(failureLine(outcome.err), qPrintable(outcome.err));
         QVERIFY(outcome.out.isEmpty());
-
-        // A picture that cannot be written ends the mode; those before it stay.
-        QVERIFY(QDir(m_scratch.path()).mkpath(u"taken/parvel-protected-light.png"_s));
-        const Outcome taken = render(u"taken"_s);
-        QCOMPARE(taken.status, 1);
-        QVERIFY2(lastLine(taken.err).startsWith(u"Preview rendering failed: "_s),
-                 qPrintable(taken.err));
-        QVERIFY(QFile::exists(m_scratch.filePath(u"taken/parvel-selected-dark.png"_s)));
     }
 };
 

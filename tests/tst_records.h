@@ -6,9 +6,7 @@
 class RecordsTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void sharedFileDecoding();
-    void otherRecords();
-    void pairingMayBeNull();
+    void decoding();
     void roundTrips();
     void byteCounts();
     void hostileInputNeverCrashes();

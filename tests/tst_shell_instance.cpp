@@ -1,8 +1,12 @@
-// One instance per user: the hand-over's wire format over a real local
-// socket, a socket left by a crashed instance, and the private folder used
-// when the session has no runtime folder.
+// The application's ways in: the hand-over's wire format over a real local
+// socket, its limits, the folder the socket lives in, and what a file
+// argument, a handed-over URL or a drop may name.
 
+#include "model/ParvelModel.h"
+#include "net/FileUrl.h"
+#include "shell/DropTarget.h"
 #include "shell/InstanceChannel.h"
+#include "shell/LaunchRequest.h"
 
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -21,16 +25,20 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
+using HandOver = std::expected<bool, QString>;
+
 // handOver() blocks, as a second `parvel` may: it runs beside the event loop.
-std::future<bool> handOverLater(const QString& path, const QStringList& arguments) {
+std::future<HandOver> handOverLater(const QString& path, const QStringList& arguments) {
     return std::async(std::launch::async,
                       [path, arguments] { return InstanceChannel::handOver(path, arguments); });
 }
 
-bool finished(std::future<bool>& future) {
-    return QTest::qWaitFor(
-        [&] { return future.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
-        10'000);
+HandOver finish(std::future<HandOver>& future) {
+    if (!QTest::qWaitFor(
+            [&] { return future.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
+            20'000))
+        return std::unexpected(u"hung"_s);
+    return future.get();
 }
 
 mode_t modeOf(const QString& path) {
@@ -38,6 +46,10 @@ mode_t modeOf(const QString& path) {
     ::lstat(QFile::encodeName(path).constData(), &info);
     return info.st_mode & 0777;
 }
+
+const QString tooMany = u"Parvel is running and cannot take this many files at once. Pass fewer "
+                        "files."_s;
+const QString notTaken = u"Parvel is running but did not take the files. Try again."_s;
 
 } // namespace
 
@@ -52,49 +64,62 @@ private Q_SLOTS:
         QVERIFY(channel.listen(path));
         QSignalSpy received(&channel, &InstanceChannel::received);
 
-        const QStringList arguments = {u"--show"_s, u"file:///tmp/a%20b"_s, u"\"ü\""_s};
-        auto done = handOverLater(path, arguments);
-        QVERIFY(finished(done));
-        QVERIFY(done.get());
-        QCOMPARE(received.size(), 1);
-        QCOMPARE(received.at(0).at(0).toStringList(), arguments);
+        // No arguments still make a request; a list as long as an argument
+        // list can be (2 MiB, every byte percent-encoded) arrives whole.
+        const QString longArgument(3 * (1 << 20), u'a');
+        for (const QStringList& arguments :
+             QList<QStringList>{{u"--show"_s, u"file:///tmp/a%20b"_s, u"\"ü\""_s},
+                                {},
+                                {longArgument, longArgument}}) {
+            auto done = handOverLater(path, arguments);
+            QCOMPARE(finish(done), HandOver(true));
+            QCOMPARE(received.takeFirst().at(0).toStringList(), arguments);
+        }
+        // More is refused by the caller, not by starting another instance.
+        auto huge = handOverLater(path, {QString(InstanceChannel::maxMessageBytes, u'a')});
+        QCOMPARE(finish(huge), HandOver(std::unexpected(tooMany)));
 
-        // A second instance with no arguments still counts as a request.
-        auto empty = handOverLater(path, {});
-        QVERIFY(finished(empty));
-        QVERIFY(empty.get());
-        QCOMPARE(received.at(1).at(0).toStringList(), QStringList());
+        // Beyond maxInFlight unfinished callers the next one hears "busy"
+        // and tries again until there is room; garbage gets no answer.
+        std::vector<std::unique_ptr<QLocalSocket>> slow;
+        for (int i = 0; i <= InstanceChannel::maxInFlight + 1; ++i) {
+            slow.push_back(std::make_unique<QLocalSocket>());
+            slow.back()->connectToServer(path);
+            QVERIFY(slow.back()->waitForConnected(10'000));
+            slow.back()->write(i == 0 ? "{\"not\":\"a list\"}\n" : "[\"unfinished");
+            if (i == 0) // the server drops it, which makes room for one more
+                QVERIFY(QTest::qWaitFor(
+                    [&] { return slow[0]->state() == QLocalSocket::UnconnectedState; }, 10'000));
+        }
+        QVERIFY(QTest::qWaitFor([&] { return slow.back()->canReadLine(); }, 10'000));
+        QCOMPARE(slow.back()->readLine(), QByteArray("busy\n"));
+        QCOMPARE(slow.front()->readAll(), QByteArray());
+        QVERIFY(!slow[1]->canReadLine());
+        auto waiting = handOverLater(path, {u"--show"_s});
+        QTest::qWait(300);
+        QCOMPARE(received.size(), 0);
+        slow.clear();
+        QCOMPARE(finish(waiting), HandOver(true));
 
         // The bytes a caller sends, as the running instance reads them.
         QLocalServer raw;
-        const QString rawPath = m_dir.filePath(u"raw.socket"_s);
-        QVERIFY(raw.listen(rawPath));
-        auto sent = handOverLater(rawPath, {u"--settings"_s, u"/x"_s});
+        QVERIFY(raw.listen(m_dir.filePath(u"raw.socket"_s)));
+        auto answered = handOverLater(raw.fullServerName(), {u"--settings"_s, u"/x"_s});
         QVERIFY(raw.waitForNewConnection(10'000));
         QLocalSocket* peer = raw.nextPendingConnection();
         QVERIFY(QTest::qWaitFor([&] { return peer->canReadLine(); }, 10'000));
-        QCOMPARE(peer->readLine(), QByteArray(R"(["--settings","/x"])"
-                                              "\n"));
-        // Anything but "ok" is no hand-over: the caller starts on its own.
+        QCOMPARE(peer->readLine(), QByteArray("[\"--settings\",\"/x\"]\n"));
+        // Anything else than "ok" or "busy" is a failure to report: someone
+        // listens there, so a second instance would be wrong.
         peer->write("no\n");
         peer->flush();
-        QVERIFY(finished(sent));
-        QVERIFY(!sent.get());
-
-        // Garbage is dropped without an answer and without a request.
-        QLocalSocket garbage;
-        garbage.connectToServer(path);
-        QVERIFY(garbage.waitForConnected(10'000));
-        garbage.write("{\"not\":\"a list\"}\n");
-        QVERIFY(QTest::qWaitFor([&] { return garbage.state() == QLocalSocket::UnconnectedState; },
-                                10'000));
-        QCOMPARE(received.size(), 2);
+        QCOMPARE(finish(answered), HandOver(std::unexpected(notTaken)));
     }
 
     void listening() {
         const QString path = m_dir.filePath(u"listen.socket"_s);
         // Nobody there: no hand-over, at once.
-        QVERIFY(!InstanceChannel::handOver(path, {}));
+        QCOMPARE(InstanceChannel::handOver(path, {}), HandOver(false));
 
         // A socket file left by an instance that crashed does not block.
         const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
@@ -111,35 +136,101 @@ private Q_SLOTS:
         // While it runs, a second one cannot take its place.
         InstanceChannel second;
         QVERIFY(!second.listen(path));
-        QVERIFY(!InstanceChannel::socketPath().isEmpty());
     }
 
+    // The socket goes only where nobody else can bind the name first.
     void socketFolder() {
-        const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-        const QByteArray tmp = qgetenv("TMPDIR");
+        const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR"), tmp = qgetenv("TMPDIR");
         auto restore = qScopeGuard([&] {
             qputenv("XDG_RUNTIME_DIR", runtime);
             qputenv("TMPDIR", tmp);
         });
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_dir.path()));
-        QCOMPARE(InstanceChannel::socketPath(), m_dir.filePath(u"dev.parvel.Parvel.socket"_s));
-
-        // Without a runtime folder: a folder of our own, 0700, even when an
-        // earlier one was left too open.
-        QTemporaryDir tmpDir;
-        qunsetenv("XDG_RUNTIME_DIR");
+        QTemporaryDir tmpDir, runtimeDir;
         qputenv("TMPDIR", QFile::encodeName(tmpDir.path()));
+        const QByteArray runtimeFolder = QFile::encodeName(runtimeDir.path());
+        qputenv("XDG_RUNTIME_DIR", runtimeFolder);
         const QString folder = tmpDir.filePath(u"parvel-"_s + QString::number(::getuid()));
-        QCOMPARE(InstanceChannel::socketPath(), folder + u"/instance.socket"_s);
-        QCOMPARE(modeOf(folder), mode_t(0700));
+        const auto socketIn = [](const QString& in) {
+            QCOMPARE(InstanceChannel::socketPath().value_or(QString()), in);
+        };
+        ::chmod(runtimeFolder.constData(), 0700);
+        socketIn(runtimeDir.filePath(u"dev.parvel.Parvel.socket"_s));
+        // A runtime folder others may enter is not used: a folder of our
+        // own instead, 0700 even when an earlier one was left open.
+        ::chmod(runtimeFolder.constData(), 0710);
+        socketIn(folder + u"/instance.socket"_s);
         ::chmod(QFile::encodeName(folder).constData(), 0755);
-        QCOMPARE(InstanceChannel::socketPath(), folder + u"/instance.socket"_s);
+        socketIn(folder + u"/instance.socket"_s);
         QCOMPARE(modeOf(folder), mode_t(0700));
 
-        // A link planted there is not followed.
-        QVERIFY(QDir(folder).removeRecursively());
-        QVERIFY(QFile::link(tmpDir.path(), folder));
-        QCOMPARE(InstanceChannel::socketPath(), QString());
+        // A link planted there is not followed, nor is a folder of another
+        // user's used: the next name serves, the same for every start.
+        QVERIFY(QDir(folder).removeRecursively() && QFile::link(tmpDir.path(), folder));
+        socketIn(folder + u"-2/instance.socket"_s);
+        if (::getuid() == 0) {
+            QVERIFY(QFile::remove(folder) && QDir().mkdir(folder));
+            QCOMPARE(::chown(QFile::encodeName(folder).constData(), 65534, 65534), 0);
+            QCOMPARE(::chown(runtimeFolder.constData(), 65534, 65534), 0);
+            ::chmod(runtimeFolder.constData(), 0700);
+            socketIn(folder + u"-2/instance.socket"_s);
+        }
+        // With every name taken, the reason instead of a socket.
+        for (int n = 2; n <= 8; ++n)
+            QVERIFY(QDir(folder + u'-' + QString::number(n)).removeRecursively() &&
+                    QFile::link(tmpDir.path(), folder + u'-' + QString::number(n)));
+        QCOMPARE(InstanceChannel::socketPath().error(),
+                 u"%1 to %1-8 belong to someone else or are no folders"_s.arg(folder));
+    }
+
+    // Every way a file comes in names the one path that is opened and
+    // shown: arguments (as bytes), URLs handed over, drops, the model.
+    void filesComingIn_data() {
+        QTest::addColumn<QByteArray>("argument");
+        QTest::addColumn<QByteArray>("path"); // empty: refused
+        QTest::newRow("NUL") << QByteArray("file:///home/u/id_rsa%00/holiday.jpg") << QByteArray();
+        QTest::newRow("other host") << QByteArray("file://otherhost/etc/hostname") << QByteArray();
+        QTest::newRow("relative URL") << QByteArray("file:x.jpg") << QByteArray();
+        QTest::newRow("localhost")
+            << QByteArray("file://LocalHost/etc/hostname") << QByteArray("/etc/hostname");
+        QTest::newRow("fragment") << QByteArray("file:///w/a.txt#b.jpg") << QByteArray("/w/a.txt");
+        QTest::newRow("encoded slash")
+            << QByteArray("file:///w/a%2Fb.jpg") << QByteArray("/w/a/b.jpg");
+        QTest::newRow("not UTF-8") << QByteArray("caf\xe9.txt") << QByteArray("/w/caf\xe9.txt");
+        QTest::newRow("dots") << QByteArray("../x/./y") << QByteArray("/x/y");
+    }
+    void filesComingIn() {
+        QFETCH(QByteArray, argument);
+        QFETCH(QByteArray, path);
+        const QList<QUrl> expected =
+            path.isEmpty() ? QList<QUrl>() : QList<QUrl>{FileUrl::fromPath(path)};
+        // Handed over, the URL keeps the path's bytes; the name shown is
+        // the last segment of that path.
+        const QList<QUrl> handedOver =
+            LaunchRequest::parse(LaunchRequest::parse(QByteArrayList{argument}, "/w").toArguments(),
+                                 u"/elsewhere"_s)
+                .files;
+        QCOMPARE(handedOver, expected);
+        QCOMPARE(DropTarget::fileURLs(QList<QUrl>{QUrl::fromEncoded(argument)}),
+                 argument.contains(':') ? expected : QList<QUrl>());
+        if (!expected.isEmpty()) {
+            QCOMPARE(FileUrl::toPath(handedOver.first()), path);
+            if (QString::fromLatin1(path).toUtf8() == path)
+                QCOMPARE(handedOver.first().fileName().toLatin1(),
+                         path.mid(path.lastIndexOf('/') + 1));
+        }
+    }
+
+    // The model keeps the URL rebuilt from the path it checked, and refuses
+    // what names no local path.
+    void modelSelection() {
+        const QByteArray real = QFile::encodeName(QCoreApplication::applicationFilePath());
+        ParvelModel model(false, Services{});
+        model.setFiles({QUrl::fromEncoded("file://localhost" + real + "?x#y.png")}, false);
+        QCOMPARE(model.selected(), QList<QUrl>{FileUrl::fromPath(real)});
+        model.setFiles({QUrl::fromEncoded("file://" + real + "%00/a.jpg"),
+                        QUrl::fromEncoded("file://otherhost" + real)},
+                       false);
+        QCOMPARE(model.selected(), QList<QUrl>());
     }
 };
 

@@ -191,6 +191,12 @@ private Q_SLOTS:
         QCOMPARE(indexNames(), QStringList{u"first.txt"_s});
         QCOMPARE(std::get<0>(run({u"--upload"_s, file(u"second.txt"_s, 4)})), 0);
         QCOMPARE(indexNames(), (QStringList{u"second.txt"_s, u"first.txt"_s}));
+        // A failure without words is a failure still: the index's newest
+        // record is no result.
+        server().injectFault("POST", "/api/files", Fault::withStatus(500, R"({"error":""})"));
+        QCOMPARE(run({u"--upload"_s, file(u"third.txt"_s, 5)}),
+                 (Outcome{1, {}, "The upload did not finish. Please try again.\n"}));
+        QCOMPARE(indexNames(), (QStringList{u"second.txt"_s, u"first.txt"_s}));
     }
 
     void progressLineTexts() {

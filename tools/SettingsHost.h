@@ -11,12 +11,8 @@
 #include <QQmlEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
-#include <QtQml/QQmlExtensionPlugin>
 
 #include <memory>
-
-// The QML module is linked statically.
-Q_IMPORT_QML_PLUGIN(ParvelPlugin)
 
 class SettingsHost {
 public:
