@@ -17,7 +17,7 @@ from gi.repository import Atspi, GLib  # noqa: E402
 S = Atspi.StateType
 INTERACTIVE = {"push button", "radio button", "page tab", "check box", "toggle button",
                "password text", "text", "menu item", "entry"}
-events = []  # (type, role, name, detail1) as they came, names read at once
+events = []  # (type, role, name, detail1, data) as they came, names read at once
 typed = "s3cret-word"
 
 
@@ -69,18 +69,14 @@ def key(*keys):
 
 def app():
     desktop = Atspi.get_desktop(0)
-    for i in range(desktop.get_child_count()):
-        child = desktop.get_child_at_index(i)
-        if child and child.get_name() == "Parvel":
-            return child
-    return None
+    apps = (desktop.get_child_at_index(i) for i in range(desktop.get_child_count()))
+    return next((a for a in apps if a and a.get_name() == "Parvel"), None)
 
 
 def walk(node):
     node.clear_cache()  # names and states as they are now, not as first read
     yield node
-    for i in range(node.get_child_count()):
-        child = node.get_child_at_index(i)
+    for child in (node.get_child_at_index(i) for i in range(node.get_child_count())):
         if child:
             yield from walk(child)
 
@@ -94,12 +90,12 @@ def showing():
             for n in walk(frame) if has(n, S.SHOWING)]
 
 
-def find(role, name=None, prefix=False):
-    for node in showing():
-        if node.get_role_name() == role and (
-                name is None or node.get_name() == name or prefix and node.get_name().startswith(name)):
-            return node
-    return None
+def named(node, name, prefix=False):
+    return node is not None and (node.get_name() == name or prefix and node.get_name().startswith(name))
+
+
+def find(role, name, prefix=False):
+    return next((n for n in showing() if n.get_role_name() == role and named(n, name, prefix)), None)
 
 
 def focused():
@@ -109,34 +105,33 @@ def focused():
 
 
 def focus_is(name, prefix=False):
-    node = focused()
-    return node is not None and (node.get_name() == name or prefix and node.get_name().startswith(name))
+    return named(focused(), name, prefix)
 
 
 def focus_kept(what):
-    node = wait(what + ": a visible, named control has the focus",
-                lambda: (lambda n: n if n is not None and n.get_name() else None)(focused()))
-    return node.get_name()
+    return wait(what + ": a visible, named control has the focus",
+                lambda: (focused() and focused().get_name()))
 
 
-def tab_to(name, limit=40, prefix=False):
+def press(step, expected, limit, prefix=False):
+    """Presses `step` until the focus is on `expected`."""
     for _ in range(limit):
-        if focus_is(name, prefix):
+        node = focused()
+        if named(node, expected, prefix):
             return
-        key("Tab")
-        pump()
-        time.sleep(0.05)
-    wait("the focus on " + name, lambda: focus_is(name, prefix), 2)
+        key(step)
+        wait("the focus to move on from " + str(node and node.get_name()), lambda: focused() != node, 3)
+    wait("the focus on " + expected, lambda: focus_is(expected, prefix), 2)
+
+
+def tab_to(name, prefix=False):
+    press("Tab", name, 40, prefix)
 
 
 def choose(item):
     """Picks `item` in the menu just opened, from the keyboard."""
     wait("the menu with " + item, lambda: find("menu item", item))
-    for _ in range(6):
-        if focus_is(item):
-            break
-        key("Down")
-        wait("the menu's focus", lambda: focused() is not None and focused().get_role_name() == "menu item", 3)
+    press("Down", item, 6)
     key("Return")
 
 
@@ -174,7 +169,8 @@ tab_to("Password")
 key("space")
 wait("\"Password\" checked", lambda: has(find("radio button", "Password"), S.CHECKED))
 key("Tab")
-field = wait("the password field focused", lambda: (lambda n: n if n and n.get_role_name() == "password text" else None)(focused()))
+field = wait("the password field focused",
+             lambda: focused() if focused().get_role_name() == "password text" else None)
 check(field.get_name() != "", "the password field has no name")
 subprocess.run(["xdotool", "type", "--delay", "20", typed], check=True)
 wait("the typed password", lambda: Atspi.Text.get_character_count(field) == len(typed))
@@ -187,6 +183,8 @@ all_named("popover with a selection")
 tab_to("Upload and copy link")
 key("space")
 wait("the upload's result announced", lambda: announced("Link copied. Ready to share."))
+check(any(e[0].endswith("accessible-value") and e[1] == "progress bar" for e in events),
+      "the progress bar sent no value change")
 focus_kept("after Upload")
 
 # Clear moves the focus to the drop zone instead of a hidden button.
