@@ -56,11 +56,17 @@ void AccessibleControl::install() {
     Q_UNUSED(installed);
 }
 
-bool AccessibleControl::isValid() const { return m_item != nullptr; }
+bool AccessibleControl::isValid() const {
+    return m_item != nullptr;
+}
 
-QObject* AccessibleControl::object() const { return m_item; }
+QObject* AccessibleControl::object() const {
+    return m_item;
+}
 
-QWindow* AccessibleControl::window() const { return m_item ? m_item->window() : nullptr; }
+QWindow* AccessibleControl::window() const {
+    return m_item ? m_item->window() : nullptr;
+}
 
 QAccessibleInterface* AccessibleControl::parent() const {
     if (!m_item)
@@ -128,8 +134,8 @@ QAccessible::State AccessibleControl::state() const {
     if (!m_item)
         return state;
     const QQuickWindow* window = m_item->window();
-    state.invisible = !window || !window->isVisible() || !m_item->isVisible() ||
-                      qFuzzyIsNull(m_item->opacity());
+    state.invisible =
+        !window || !window->isVisible() || !m_item->isVisible() || qFuzzyIsNull(m_item->opacity());
     state.disabled = !m_item->isEnabled();
     state.focusable = m_item->activeFocusOnTab();
     state.focused = m_item->hasActiveFocus();
