@@ -15,6 +15,9 @@ AppShell::AppShell(std::unique_ptr<ParvelModel> model, ShellSurfaces surfaces, Q
         if (self)
             self->openPendingFilePicker();
     };
+    // For the logs: files arrive by many ways (drops, other instances, menus).
+    QObject::connect(m_model.get(), &ParvelModel::selectedChanged, this,
+                     [this] { qCDebug(lcShell) << "selection:" << m_model->selected(); });
 }
 
 AppShell::~AppShell() {
@@ -56,8 +59,12 @@ void AppShell::act(const LaunchRequest& request) {
         showPopover();
     if (request.chooseFiles)
         chooseFiles(false);
-    if (!request.files.isEmpty())
-        dropFiles(request.files);
+    if (!request.files.isEmpty()) {
+        if (request.share)
+            shareFiles(request.files);
+        else
+            dropFiles(request.files);
+    }
 }
 
 void AppShell::togglePopover() {
@@ -152,6 +159,38 @@ bool AppShell::dropFiles(const QList<QUrl>& urls) {
         return false;
     openFiles(files);
     return true;
+}
+
+void AppShell::shareFiles(const QList<QUrl>& urls) {
+    const QList<QUrl> files = DropTarget::fileURLs(urls);
+    if (files.isEmpty())
+        return;
+    if (m_model->isLoadingConnection()) {
+        auto* waiting = new QObject(this);
+        QObject::connect(m_model.get(), &ParvelModel::isLoadingConnectionChanged, waiting,
+                         [this, waiting, files] {
+                             if (m_model->isLoadingConnection())
+                                 return;
+                             waiting->deleteLater();
+                             shareFiles(files);
+                         });
+        return;
+    }
+    // Refused while a run goes on: setFiles() says why and keeps that run's files.
+    const bool busy = m_model->isUploading();
+    m_model->setFiles(files, false);
+    if (!busy) {
+        // Only this run goes without a password: the popover's switch stays as set.
+        const bool protect = m_model->usePassword();
+        m_model->setUsePassword(false);
+        if (m_model->connection() && m_model->canUpload())
+            m_model->upload();
+        m_model->setUsePassword(protect);
+    }
+    const bool started = !busy && m_model->isUploading();
+    qCDebug(lcShell) << "share:" << files << (started ? "uploading" : "refused");
+    if (!started)
+        showPopover();
 }
 
 void AppShell::setRegularPolicy(bool regular) {

@@ -48,6 +48,12 @@ public:
     // file manager) as a drop onto the icon would: file URLs only, in order;
     // nothing happens and false comes back when none is left.
     bool dropFiles(const QList<QUrl>& urls);
+    // `parvel --share FILE…`: the files replace the selection and are
+    // uploaded at once for anyone with the link, whose links the run copies.
+    // When the run cannot start (another one runs, no connection, folders)
+    // the popover shows the model's reason instead. Waits for the stored
+    // connection while it is being read.
+    void shareFiles(const QList<QUrl>& urls);
 
     bool hasChooser() const { return m_chooser != nullptr; }
     bool hasSettingsWindow() const { return m_settings != nullptr; }

@@ -4,6 +4,7 @@
 #include "platform/Keychain.h"
 #include "platform/PortalSettings.h"
 #include "shell/AppShell.h"
+#include "shell/FileDrops.h"
 #include "shell/InstanceChannel.h"
 #include "shell/LaunchRequest.h"
 #include "shell/Platform.h"
@@ -11,6 +12,7 @@
 #include "shell/RunNotifier.h"
 #include "shell/SettingsWindow.h"
 #include "shell/StatusIcon.h"
+#include "shell/TrayIconDrops.h"
 #include "shell/WindowKeys.h"
 #include "ui/Fonts.h"
 
@@ -104,6 +106,7 @@ private:
     std::unique_ptr<AppShell> m_shell;
     std::unique_ptr<StatusIcon> m_icon;
     std::unique_ptr<RunNotifier> m_notifier;
+    std::unique_ptr<TrayIconDrops> m_trayDrops;
 };
 
 Tray::Tray(Services services)
@@ -118,6 +121,8 @@ Tray::Tray(Services services)
                      [] { qCDebug(lcShell, "popover first frame"); });
     m_icon = std::make_unique<StatusIcon>(*m_shell);
     m_notifier = std::make_unique<RunNotifier>(*m_shell, m_icon->trayIcon());
+    m_trayDrops = std::make_unique<TrayIconDrops>(
+        [this](const QList<QUrl>& urls) { m_shell->dropFiles(urls); });
 }
 
 ShellSurfaces Tray::surfacesFor(ParvelModel& model) {
@@ -132,6 +137,9 @@ ShellSurfaces Tray::surfacesFor(ParvelModel& model) {
         auto window = std::make_unique<SettingsWindow>(m_engine, model, prefersDark());
         m_settings = window.get();
         WindowKeys{{}, quitSoon, {}}.installOn(window->window());
+        // Files dropped anywhere on it are taken as on the tray icon.
+        new FileDrops(window->window(),
+                      [this](const QList<QUrl>& urls) { m_shell->dropFiles(urls); });
         return std::unique_ptr<SettingsSurface>(std::move(window));
     };
     surfaces.makeChooser = [] { return std::make_unique<FileChooser>(); };

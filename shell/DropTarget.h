@@ -5,9 +5,9 @@
 
 class QMimeData;
 
-// What a drop of files onto the status icon carries. Linux tray protocols
-// deliver no drops onto the icon itself, so the same rules serve the files
-// that reach the running application from outside instead.
+// What a drop of files onto the status icon carries, and the same rules for
+// every other way files reach the running application from outside: the
+// settings window, other instances, the file managers' menus.
 namespace DropTarget {
 
 // The local file URLs among `urls`, in their order; web links and other

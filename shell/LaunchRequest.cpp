@@ -42,6 +42,8 @@ LaunchRequest LaunchRequest::parse(const QByteArrayList& arguments,
             request.show = true;
         else if (argument == "--choose-files")
             request.chooseFiles = true;
+        else if (argument == "--share")
+            request.share = true;
         else if (argument.startsWith("--"))
             continue;
         else if (argument.startsWith('-') && argument.size() > 1) {
@@ -75,6 +77,8 @@ QStringList LaunchRequest::toArguments() const {
         arguments.append(u"--show"_s);
     if (chooseFiles)
         arguments.append(u"--choose-files"_s);
+    if (share)
+        arguments.append(u"--share"_s);
     for (const QUrl& file : files)
         arguments.append(file.toString(QUrl::FullyEncoded));
     return arguments;

@@ -6,17 +6,20 @@
 #include <QStringList>
 #include <QUrl>
 
-// What a start of `parvel` asks of the running application: the three
-// launch flags and the files given on the command line.
+// What a start of `parvel` asks of the running application: the launch
+// flags and the files given on the command line.
 struct LaunchRequest {
     bool settings = false;
     bool show = false;
     bool chooseFiles = false;
+    // `--share`: the files are uploaded at once, their links copied.
+    bool share = false;
     // As file URLs, in the order given; relative paths made absolute. A path
     // is taken byte for byte (a name need not be UTF-8); a "file:" URL only
     // as FileUrl::local() rebuilds it, and not at all when it refuses it.
     QList<QUrl> files;
 
+    // `--share` without files asks for nothing.
     bool isEmpty() const { return !settings && !show && !chooseFiles && files.isEmpty(); }
 
     // `arguments` without the program path. Unknown "--" options (the

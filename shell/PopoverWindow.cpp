@@ -1,13 +1,21 @@
 #include "shell/PopoverWindow.h"
 
+#include "shell/DropTarget.h"
+#include "shell/PointerButtons.h"
 #include "shell/PopoverPlacement.h"
 #include "shell/QmlHost.h"
 
 #include <QCursor>
+#include <QDropEvent>
 #include <QGuiApplication>
+#include <QLoggingCategory>
+#include <QMimeData>
 #include <QPropertyAnimation>
 #include <QQuickView>
 #include <QScreen>
+#include <QTimer>
+
+Q_DECLARE_LOGGING_CATEGORY(lcShell)
 
 namespace {
 
@@ -15,6 +23,10 @@ constexpr QSize popoverSize(336, 560);
 constexpr int fadeMs = 120;
 // A click on the tray icon takes the focus first and is delivered after.
 constexpr qint64 focusLossGraceMs = 400;
+// How often the held button is looked at, and how long a drag that is over
+// the popover at the release may take to deliver its drop.
+constexpr int buttonPollMs = 30;
+constexpr qint64 dropAfterReleaseMs = 1000;
 
 QScreen* screenAt(const QRect& icon) {
     const QPoint point = icon.isEmpty() ? QCursor::pos() : icon.center();
@@ -30,7 +42,10 @@ PopoverWindow::PopoverWindow(QQmlEngine& engine, ParvelModel& model,
                              std::function<bool()> motionAllowed, QObject* parent)
     : QObject(parent), m_window(new QQuickView(&engine, nullptr)),
       m_iconGeometry(std::move(iconGeometry)), m_motionAllowed(std::move(motionAllowed)),
-      m_model(model) {
+      m_model(model), m_buttonPoll(new QTimer(this)) {
+    m_buttonPoll->setInterval(buttonPollMs);
+    QObject::connect(m_buttonPoll, &QTimer::timeout, this, &PopoverWindow::checkButtons);
+    m_window->installEventFilter(this);
     m_window->setFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
     m_window->setTitle(QStringLiteral("Parvel"));
     m_window->resize(popoverSize);
@@ -42,13 +57,17 @@ PopoverWindow::PopoverWindow(QQmlEngine& engine, ParvelModel& model,
     QObject::connect(m_fade, &QPropertyAnimation::finished, this, [this] {
         if (!m_shown)
             finishClosing();
+        else if (m_activatedSinceShown && !m_window->isActive())
+            focusLost(); // while it faded in, unheeded then
     });
     QObject::connect(m_window, &QWindow::activeChanged, this, [this] {
-        if (m_shown && !m_window->isActive() && m_window->isVisible() &&
-            m_fade->state() != QAbstractAnimation::Running) {
-            m_focusLossClose.start();
-            close();
-        }
+        qCDebug(lcShell) << "popover active:" << m_window->isActive();
+        if (m_window->isActive()) {
+            m_activatedSinceShown = true;
+            m_buttonPoll->stop();
+        } else if (m_shown && m_window->isVisible() &&
+                   m_fade->state() != QAbstractAnimation::Running)
+            focusLost();
     });
     QObject::connect(m_window, &QQuickWindow::frameSwapped, this, [this] {
         if (m_awaitingFrame) {
@@ -82,6 +101,7 @@ void PopoverWindow::show() {
         m_window->setPosition(popoverPosition(icon, popoverSize, screen->availableGeometry()));
     }
     m_shown = true;
+    m_activatedSinceShown = m_window->isActive();
     m_awaitingFrame = true;
     m_fade->stop();
     const bool animate = m_motionAllowed && m_motionAllowed();
@@ -96,10 +116,87 @@ void PopoverWindow::show() {
     }
 }
 
+void PopoverWindow::focusLost() {
+    if (pointerButtonHeld()) {
+        qCDebug(lcShell, "popover lost the focus with a button held: kept until the release");
+        m_sinceRelease.invalidate();
+        m_buttonPoll->start();
+        return;
+    }
+    m_focusLossClose.start();
+    close();
+}
+
+void PopoverWindow::checkButtons() {
+    if (!m_shown) {
+        m_buttonPoll->stop();
+        return;
+    }
+    if (pointerButtonHeld()) {
+        m_sinceRelease.invalidate();
+        return;
+    }
+    // The drop follows the release as a message from the drag's source.
+    if (!m_sinceRelease.isValid())
+        m_sinceRelease.start();
+    if (m_dragInside && m_sinceRelease.elapsed() < dropAfterReleaseMs)
+        return;
+    m_buttonPoll->stop();
+    m_focusLossClose.start();
+    close();
+}
+
+bool PopoverWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != m_window || m_forwarding)
+        return QObject::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::DragEnter:
+        m_dragInside = true;
+        m_enteredURLs = DropTarget::fileURLs(*static_cast<QDropEvent*>(event)->mimeData());
+        break;
+    case QEvent::DragLeave:
+        m_dragInside = false;
+        break;
+    case QEvent::Drop:
+        m_dragInside = false;
+        return forwardDrop(*static_cast<QDropEvent*>(event));
+    default:
+        break;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+bool PopoverWindow::forwardDrop(QDropEvent& drop) {
+    // The view gets the drop as it came, or with the URLs seen on entering
+    // when it came without; either way this window learns the outcome.
+    QMimeData entered;
+    const QMimeData* data = drop.mimeData();
+    if (!data->hasUrls() && !m_enteredURLs.isEmpty()) {
+        entered.setUrls(m_enteredURLs);
+        data = &entered;
+    }
+    QDropEvent forwarded(drop.position(), drop.possibleActions(), data, drop.buttons(),
+                         drop.modifiers());
+    m_forwarding = true;
+    QCoreApplication::sendEvent(m_window, &forwarded);
+    m_forwarding = false;
+    m_enteredURLs.clear();
+    drop.setDropAction(forwarded.dropAction());
+    drop.setAccepted(forwarded.isAccepted());
+    qCDebug(lcShell) << "drop on the popover" << (forwarded.isAccepted() ? "taken" : "refused");
+    if (forwarded.isAccepted() && m_shown) {
+        m_buttonPoll->stop();
+        m_window->raise();
+        m_window->requestActivate();
+    }
+    return true;
+}
+
 void PopoverWindow::close() {
     if (!m_shown)
         return;
     m_shown = false;
+    m_buttonPoll->stop();
     m_fade->stop();
     if (m_motionAllowed && m_motionAllowed() && m_window->isVisible()) {
         m_fade->setStartValue(m_window->opacity());

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# `cmake --install` puts the executable, the desktop file, the icons and the
-# metainfo where desktops look for them, and the desktop file and metainfo
-# pass the freedesktop validators.
+# `cmake --install` puts the executable, the desktop file, the icons, the
+# metainfo and the file managers' menu entries where desktops look for them;
+# each passes its format's validator, and the desktop file claims no file
+# type (GIO would make Parvel the default application for text files).
 #
 #   app_install.sh BUILD_DIR
 set -euo pipefail
 build="$1"
-for tool in desktop-file-validate appstreamcli; do
+for tool in desktop-file-validate update-desktop-database appstreamcli gio python3; do
     command -v "$tool" >/dev/null || { echo "app_install: $tool is missing (scripts/install-deps)" >&2; exit 1; }
 done
 
@@ -18,7 +19,13 @@ status=0
 for file in bin/parvel share/applications/dev.parvel.Parvel.desktop \
     share/metainfo/dev.parvel.Parvel.metainfo.xml \
     share/icons/hicolor/scalable/apps/dev.parvel.Parvel.svg \
-    share/icons/hicolor/symbolic/apps/dev.parvel.Parvel-symbolic.svg; do
+    share/icons/hicolor/symbolic/apps/dev.parvel.Parvel-symbolic.svg \
+    share/kio/servicemenus/dev.parvel.Parvel.desktop \
+    share/kservices5/ServiceMenus/dev.parvel.Parvel.desktop \
+    share/nemo/actions/parvel-share.nemo_action share/nemo/actions/parvel-copy-link.nemo_action \
+    share/Thunar/sendto/dev.parvel.Parvel-share.desktop \
+    share/Thunar/sendto/dev.parvel.Parvel-copy-link.desktop \
+    share/nautilus-python/extensions/parvel.py; do
     [ -s "$prefix/$file" ] || { echo "app_install: $file was not installed" >&2; status=1; }
 done
 [ -x "$prefix/bin/parvel" ] || { echo "app_install: bin/parvel is not executable" >&2; status=1; }
@@ -36,6 +43,29 @@ rendered="$(QT_QPA_PLATFORM=offscreen "$prefix/bin/parvel" --render-previews "$p
     { echo "app_install: the installed views did not render: $rendered" >&2; status=1; }
 
 desktop-file-validate "$prefix/share/applications/dev.parvel.Parvel.desktop" || status=1
+# As the package's trigger does: GIO reads the types from the cache, and
+# lists only applications whose program is on the PATH.
+update-desktop-database "$prefix/share/applications"
+mime="$(PATH="$prefix/bin:$PATH" XDG_DATA_DIRS="$prefix/share:/usr/share" gio mime text/plain 2>&1 || true)"
+case "$mime" in
+    *dev.parvel.Parvel*) echo "app_install: GIO names Parvel for text files: $mime" >&2; status=1 ;;
+esac
+for file in "$prefix"/share/Thunar/sendto/*.desktop; do
+    desktop-file-validate "$file" || status=1
+done
+# The validator knows no "Service" type: it refuses KDE's MimeType and Actions
+# keys there, and nothing else may be wrong.
+for file in "$prefix"/share/{kio/servicemenus,kservices5/ServiceMenus}/dev.parvel.Parvel.desktop; do
+    { desktop-file-validate "$file" 2>&1 || true; } |
+        grep -v 'key "\(MimeType\|Actions\)" is present in group "Desktop Entry", but the type is "Service"' &&
+        status=1
+done
+python3 -m py_compile "$prefix/share/nautilus-python/extensions/parvel.py" || status=1
+# Every entry runs parvel on the chosen files: shown, or shared at once.
+entries="$(cat "$prefix"/share/{kio/servicemenus,nemo/actions,Thunar/sendto}/* |
+    grep -E '^(Name|Exec)=' | LC_ALL=C sort -u | tr '\n' '|')"
+[ "$entries" = "Exec=parvel %F|Exec=parvel --share %F|Name=Copy Parvel link|Name=Parvel|Name=Share with Parvel|" ] ||
+    { echo "app_install: unexpected menu entries: $entries" >&2; status=1; }
 appstreamcli validate --no-net --pedantic "$prefix/share/metainfo/dev.parvel.Parvel.metainfo.xml" ||
     status=1
 exit "$status"

@@ -1,14 +1,22 @@
-// The shell's rules with stand-ins for the windows (no desktop runs here),
+// The shell's rules with stand-ins for the windows (no desktop runs here; the
+// popover's own drop handling in a real window on the offscreen platform),
 // a real model, real files and the dev server for the refreshes.
 
 #include "ModelFixture.h"
 #include "shell/AppShell.h"
 #include "shell/LaunchRequest.h"
 #include "shell/PopoverPlacement.h"
+#include "shell/PopoverWindow.h"
 #include "shell/RunNotifier.h"
 #include "shell/StatusText.h"
 
+#include <QMimeData>
+#include <QQmlEngine>
+#include <QQuickView>
 #include <QSignalSpy>
+#include <QtQml/qqmlextensionplugin.h>
+
+Q_IMPORT_QML_PLUGIN(ParvelPlugin)
 
 using namespace Qt::StringLiterals;
 
@@ -278,8 +286,7 @@ private Q_SLOTS:
 
         // From another instance: file URLs only, in order, replacing.
         const QStringList handedOver =
-            LaunchRequest{false, false, false, {c, QUrl(u"https://example.org/x"_s), b}}
-                .toArguments();
+            LaunchRequest{.files = {c, QUrl(u"https://example.org/x"_s), b}}.toArguments();
         shell->shell->handleRequest(LaunchRequest::parse(handedOver, u"/elsewhere"_s));
         QCOMPARE(shell->shell->model().selected(), QList<QUrl>({c, b}));
         QCOMPARE(shell->takeLog(), QStringList({u"popover shown"_s}));
@@ -294,6 +301,75 @@ private Q_SLOTS:
         // A bare second start shows the popover.
         shell->shell->handleRequest(LaunchRequest::parse({}, u"/"_s));
         QCOMPARE(shell->takeLog(), QStringList({u"popover shown"_s}));
+    }
+
+    // `--share`: uploaded at once without a password whatever the switch
+    // says, the switch left as it was; refused with the model's text while a
+    // run goes on; the popover shows why when no run can start.
+    void shareUploadsAtOnce() {
+        auto rig = m_server.connectedRig();
+        ShellRig shell(std::move(rig->model));
+        ParvelModel& model = shell.shell->model();
+        shell.shell->launch({});
+        model.setUsePassword(true);
+        m_server.reset();
+        const auto share = [&](QStringList arguments) {
+            arguments.prepend(u"--share"_s);
+            shell.shell->handleRequest(LaunchRequest::parse(
+                LaunchRequest::parse(arguments, u"/"_s).toArguments(), u"/"_s));
+        };
+        share({a.toLocalFile(), b.toLocalFile()});
+        QVERIFY(model.isUploading());
+        QVERIFY(model.usePassword());
+        share({c.toLocalFile()});
+        QCOMPARE(model.error(), u"Wait for the current upload, or cancel it first."_s);
+        QCOMPARE(model.selected(), QList<QUrl>({a, b}));
+        QCOMPARE(shell.takeLog(), QStringList({u"popover shown"_s}));
+        QVERIFY(QTest::qWaitFor([&] { return !model.isUploading(); }, 10'000));
+        const auto created = m_server.requests("POST", "/api/files");
+        QCOMPARE(created.size(), size_t(2));
+        for (const auto& request : created)
+            QVERIFY(bodyOf(request).value(u"password"_s).isNull());
+
+        auto offline = offlineShell();
+        offline->shell->shareFiles({a});
+        QVERIFY(!offline->shell->model().isUploading());
+        QCOMPARE(offline->takeLog(), QStringList({u"popover shown"_s}));
+
+        // Started by `--share`: the run waits for the stored connection.
+        QTemporaryDir stored;
+        auto store = std::make_shared<FolderStore>(stored.path());
+        QVERIFY(store->save(m_server.bootstrap()));
+        ModelRig starting(true, store);
+        ShellRig started(std::move(starting.model));
+        started.shell->launch(LaunchRequest::parse({u"--share"_s, c.toLocalFile()}, u"/"_s));
+        QVERIFY(QTest::qWaitFor([&] { return started.shell->model().isUploading(); }, 10'000));
+        QCOMPARE(started.takeLog(), QStringList());
+    }
+
+    // A drop that arrives without the URLs it carried on entering (native
+    // Wayland drags through XWayland) selects those seen on entering.
+    void popoverDropKeepsTheURLsSeenOnEntering() {
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+        auto rig = m_server.connectedRig();
+        QQmlEngine engine;
+        PopoverWindow popover(engine, *rig->model, {}, {});
+        popover.show();
+        QQuickView& window = popover.window();
+        const QPoint zone(168, 100);
+        const auto dropOn = [&](const QList<QUrl>& entering) {
+            QMimeData carried, empty;
+            carried.setUrls(entering);
+            QDragEnterEvent enter(zone, Qt::CopyAction, &carried, Qt::LeftButton, {});
+            QCoreApplication::sendEvent(&window, &enter);
+            QDragMoveEvent move(zone, Qt::CopyAction, &carried, Qt::LeftButton, {});
+            QCoreApplication::sendEvent(&window, &move);
+            QDropEvent drop(zone, Qt::CopyAction, &empty, Qt::LeftButton, {});
+            QCoreApplication::sendEvent(&window, &drop);
+            return drop.isAccepted();
+        };
+        QVERIFY(dropOn({b, a}));
+        QCOMPARE(rig->model->selected(), QList<QUrl>({b, a}));
     }
 
     void launchArguments() {

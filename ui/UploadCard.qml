@@ -373,11 +373,8 @@ Item {
                 drop.accepted = false
                 return
             }
-            const collector = Rules.dropCollector()
-            for (const url of drop.urls)
-                collector.add(url)
             drop.accept(Qt.CopyAction)
-            card.model.setFiles(collector.values(), card.model.selected.length > 0)
+            card.model.setFiles(drop.urls, card.model.selected.length > 0)
         }
     }
 }

@@ -1,8 +1,5 @@
 #include "ui/ViewRules.h"
 
-#include "ui/DropURLs.h"
-
-#include <QQmlEngine>
 #include <QTextBoundaryFinder>
 
 #include <cmath>
@@ -62,9 +59,3 @@ FeedbackKind feedbackKind(const QString& error, const QString& message, bool isU
 }
 
 } // namespace ViewRules
-
-DropURLs* Rules::dropCollector() {
-    auto* collector = new DropURLs;
-    QQmlEngine::setObjectOwnership(collector, QQmlEngine::JavaScriptOwnership);
-    return collector;
-}

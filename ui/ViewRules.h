@@ -5,7 +5,6 @@
 #include <QUrl>
 #include <QtQml/qqmlregistration.h>
 
-class DropURLs;
 
 // The rules with cases that the views apply, as plain functions so they are
 // tested directly; `Rules` gives QML the same functions.
@@ -72,6 +71,4 @@ public:
                                     bool isUploading) {
         return int(ViewRules::feedbackKind(error, message, isUploading));
     }
-    // A fresh collector for one drop; the caller's JavaScript owns it.
-    Q_INVOKABLE static DropURLs* dropCollector();
 };

@@ -54,7 +54,7 @@ ColumnLayout {
                 padding: 30
                 horizontalAlignment: Text.AlignHCenter
                 wrapMode: Text.Wrap
-                text: "Drop a file onto Parvel in your menu bar to get started."
+                text: "Drop files here, or share them from your file manager, to get started."
                 color: Palvo.ink2
             }
 
