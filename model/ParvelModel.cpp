@@ -45,7 +45,7 @@ QString lastPathComponent(const QUrl& url) {
 ParvelModel::ParvelModel(bool loadConnection, Services services, QObject* parent)
     : QObject(parent), m_services(std::move(services)), m_files(new SharedFileListModel(this)),
       m_devices(new DeviceListModel(this)) {
-    m_deviceName = m_services.computerName.isEmpty() ? u"My Mac"_s : m_services.computerName;
+    m_deviceName = m_services.computerName.isEmpty() ? u"My computer"_s : m_services.computerName;
     m_serverURL = initialServerURL(m_services.serverURLSetting);
     if (loadConnection) {
         m_connectionTask = new TaskHandle(this);

@@ -5,7 +5,7 @@ QString ParvelError::description() const {
     case Case::Message:
         return m_text;
     case Case::Unauthorized:
-        return QStringLiteral("This Mac has been disconnected. Enter a new connection code.");
+        return QStringLiteral("This computer has been disconnected. Enter a new connection code.");
     }
     return m_text;
 }

@@ -52,7 +52,7 @@ QString resolve(const QString& machineInfoPath, const QString& hostName) {
     }
     if (!hostName.trimmed().isEmpty())
         return hostName;
-    return u"My Mac"_s;
+    return u"My computer"_s;
 }
 
 QString current() {

@@ -4,7 +4,7 @@
 
 // The name this computer goes by: the "pretty" host name the desktop lets the
 // user set (PRETTY_HOSTNAME in /etc/machine-info), else the host name, else
-// "My Mac".
+// "My computer".
 namespace ComputerName {
 
 QString current();

@@ -51,7 +51,7 @@ struct Services {
     std::shared_ptr<Browser> browser;
     std::shared_ptr<DesktopSettings> desktop;
 
-    // This computer's name; "My Mac" when the system has none.
+    // This computer's name; "My computer" when the system has none.
     QString computerName;
     // The build's "ParvelServerURL" value; an invalid QVariant when absent.
     QVariant serverURLSetting;

@@ -1,5 +1,6 @@
 #include "shell/PopoverWindow.h"
 
+#include "shell/Compositing.h"
 #include "shell/DropTarget.h"
 #include "shell/PointerButtons.h"
 #include "shell/PopoverPlacement.h"
@@ -11,6 +12,7 @@
 #include <QLoggingCategory>
 #include <QMimeData>
 #include <QPropertyAnimation>
+#include <QQuickItem>
 #include <QQuickView>
 #include <QScreen>
 #include <QTimer>
@@ -20,6 +22,7 @@ Q_DECLARE_LOGGING_CATEGORY(lcShell)
 namespace {
 
 constexpr QSize popoverSize(336, 560);
+constexpr int cornerRadius = 10;
 constexpr int fadeMs = 120;
 // A click on the tray icon takes the focus first and is delivered after.
 constexpr qint64 focusLossGraceMs = 400;
@@ -89,11 +92,24 @@ void PopoverWindow::prepare() {
     if (m_prepared)
         return;
     m_prepared = true;
+    // A window with an alpha channel only where the desktop blends it: the
+    // corners outside the rounded outline are then see-through.
+    m_translucent = windowsBlend();
+    if (m_translucent) {
+        QSurfaceFormat format = m_window->format();
+        format.setAlphaBufferSize(8);
+        m_window->setFormat(format);
+        m_window->setColor(Qt::transparent);
+    }
     hostView(*m_window, QStringLiteral("MainView"), m_model, m_dark);
 }
 
 void PopoverWindow::show() {
     prepare();
+    // Square corners when no compositor runs (any more): black would show
+    // outside the curve.
+    if (QQuickItem* root = m_window->rootObject())
+        root->setProperty("cornerRadius", m_translucent && windowsBlend() ? cornerRadius : 0);
     const QRect icon = m_iconGeometry ? m_iconGeometry() : QRect();
     QScreen* screen = screenAt(icon);
     if (screen) {

@@ -19,7 +19,8 @@ class QDropEvent;
 class QTimer;
 
 // The popover: a frameless tool window (no taskbar entry) of 336×560 with
-// the main view, under the tray icon. It takes the focus when shown and
+// the main view, under the tray icon, with rounded corners where a
+// compositor makes the corners see-through. It takes the focus when shown and
 // closes when it loses it, and on Escape.
 //
 // A drag from another window starts with a press there, which takes the
@@ -65,6 +66,7 @@ private:
     std::function<bool()> m_motionAllowed;
     ParvelModel& m_model;
     bool m_prepared = false;
+    bool m_translucent = false;
     bool m_dark = false;
     bool m_shown = false;
     bool m_awaitingFrame = false;

@@ -28,7 +28,7 @@ using namespace Qt::StringLiterals;
 using devserver::Fault;
 
 inline const QString disconnectedText =
-    u"This Mac has been disconnected. Enter a new connection code."_s;
+    u"This computer has been disconnected. Enter a new connection code."_s;
 
 class RecordingBrowser final : public Browser {
 public:

@@ -218,7 +218,7 @@ check(find("label", "21 shared files") is not None, "\"21 shared files\" is no t
 tab_to("Files")
 key("Right")
 wait("Right selects and focuses the next tab",
-     lambda: focus_is("Your Macs") and has(find("page tab", "Your Macs"), S.CHECKED))
+     lambda: focus_is("Your computers") and has(find("page tab", "Your computers"), S.CHECKED))
 key("Left")
 wait("Left back to Files", lambda: focus_is("Files") and has(find("page tab", "Files"), S.CHECKED))
 

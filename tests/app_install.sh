@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # `cmake --install` puts the executable, the desktop file, the icons, the
-# metainfo and the file managers' menu entries where desktops look for them;
-# each passes its format's validator, and the desktop file claims no file
-# type (GIO would make Parvel the default application for text files).
+# metainfo and the file managers' menu entries where desktops look for them,
+# and the licences where dpkg looks; each passes its format's validator, and
+# the desktop file claims no file type (GIO would make Parvel the default
+# application for text files).
 #
 #   app_install.sh BUILD_DIR
 set -euo pipefail
@@ -25,7 +26,8 @@ for file in bin/parvel share/applications/dev.parvel.Parvel.desktop \
     share/nemo/actions/parvel-share.nemo_action share/nemo/actions/parvel-copy-link.nemo_action \
     share/Thunar/sendto/dev.parvel.Parvel-share.desktop \
     share/Thunar/sendto/dev.parvel.Parvel-copy-link.desktop \
-    share/nautilus-python/extensions/parvel.py; do
+    share/nautilus-python/extensions/parvel.py \
+    share/doc/parvel/copyright share/doc/parvel/Geist-OFL.txt; do
     [ -s "$prefix/$file" ] || { echo "app_install: $file was not installed" >&2; status=1; }
 done
 [ -x "$prefix/bin/parvel" ] || { echo "app_install: bin/parvel is not executable" >&2; status=1; }

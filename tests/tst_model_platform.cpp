@@ -54,7 +54,7 @@ private Q_SLOTS:
         QCOMPARE(prettyHostName("PRETTY_HOSTNAME=\"Zoë’s Mac\""), u"Zoë’s Mac"_s);
         QCOMPARE(prettyHostName("ICON_NAME=computer\n"), QString());
 
-        // A missing file or an empty name: the host name, else "My Mac".
+        // A missing file or an empty name: the host name, else "My computer".
         QTemporaryDir dir;
         const QString info = dir.filePath(u"machine-info"_s);
         QCOMPARE(ComputerName::resolve(info, u"host"_s), u"host"_s);
@@ -66,7 +66,7 @@ private Q_SLOTS:
         QCOMPARE(ComputerName::resolve(info, u"host"_s), u"Desk"_s);
         QVERIFY(write("PRETTY_HOSTNAME=\"\"\n"));
         QCOMPARE(ComputerName::resolve(info, u"host"_s), u"host"_s);
-        QCOMPARE(ComputerName::resolve(info, QString()), u"My Mac"_s);
+        QCOMPARE(ComputerName::resolve(info, QString()), u"My computer"_s);
     }
 
     void clipboardHoldsOnePlainString() {

@@ -63,9 +63,9 @@ private Q_SLOTS:
             for (const QString& appearance : {u"light"_s, u"dark"_s}) {
                 const QImage picture(out.filePath(u"parvel-%1-%2.png"_s.arg(state, appearance)));
                 QCOMPARE(picture.size(), QSize(336, 560));
-                // The chrome colour at the top-left corner of the popover.
-                QCOMPARE(picture.pixelColor(1, 1).name(),
-                         appearance == u"light"_s ? u"#e6e9ed"_s : u"#161618"_s);
+                // The chrome colour inside the popover's outline.
+                QCOMPARE(picture.pixelColor(0, 0).name() + picture.pixelColor(1, 1).name(),
+                         appearance == u"light"_s ? u"#e6e3db#e6e9ed"_s : u"#2a2820#161618"_s);
             }
 
         // A second run replaces them, and shows the files of the local index.

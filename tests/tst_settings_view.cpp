@@ -142,6 +142,7 @@ void SettingsViewTest::accessSheet() {
     QVERIFY(click(u"Require a password"_s));
     auto* save = view()->findChild<QQuickItem*>(u"saveButton"_s);
     QVERIFY(!save->isEnabled());
+    QCOMPARE(save->height(), withText(window().contentItem(), u"Cancel"_s)->height());
     QTRY_VERIFY_WITH_TIMEOUT(window().activeFocusItem() &&
                                  window().activeFocusItem()->objectName() == u"passwordField"_s,
                              limit);
@@ -247,12 +248,12 @@ void SettingsViewTest::yourMacs() {
     QVERIFY(finishes(rig->model->connect()));
     QVERIFY(rig->model->connection());
     show(std::move(rig));
-    QVERIFY(click(u"Your Macs"_s));
+    QVERIFY(click(u"Your computers"_s));
 
-    // One row each: "This Mac" only on this one, "Disconnect…" on neither it
+    // One row each: "This computer" only on this one, "Disconnect…" on neither it
     // nor the library's first.
     const auto rows = [&] {
-        QMap<QString, QPair<bool, bool>> found; // id: This Mac, Disconnect…
+        QMap<QString, QPair<bool, bool>> found; // id: This computer, Disconnect…
         auto* list = view()->findChild<QQuickItem*>(u"deviceList"_s);
         for (QQuickItem* row : list->property("contentItem").value<QQuickItem*>()->childItems())
             if (row->isVisible() && row->property("deviceId").isValid())
@@ -270,6 +271,18 @@ void SettingsViewTest::yourMacs() {
     QCOMPARE(rows(),
              (QMap<QString, QPair<bool, bool>>{
                  {u"bootstrap"_s, {false, false}}, {me, {true, false}}, {other, {false, true}}}));
+    // The smaller tag stands on the name's baseline.
+    const auto baseline = [](QQuickItem* label) {
+        return label->mapToScene({0, label->property("baselineOffset").toReal()}).y();
+    };
+    int tags = 0;
+    auto* list = view()->findChild<QQuickItem*>(u"deviceList"_s);
+    for (QQuickItem* row : list->property("contentItem").value<QQuickItem*>()->childItems())
+        if (auto* tag = row->findChild<QQuickItem*>(u"thisMac"_s); tag && tag->isVisible()) {
+            QCOMPARE(baseline(row->childItems().at(0)), baseline(tag));
+            ++tags;
+        }
+    QCOMPARE(tags, 1);
 
     // A code only after asking; "Copy code" copies exactly it.
     QVERIFY(!shows(u"pairingCard"_s));
@@ -304,7 +317,7 @@ void SettingsViewTest::preferences() {
 
     // Both buttons open the same page: the address with "/install" added.
     QVERIFY(click(u"Check for updates"_s));
-    QVERIFY(click(u"Your Macs"_s));
+    QVERIFY(click(u"Your computers"_s));
     QVERIFY(click(u"Download installer"_s));
     const QUrl page(m_server.baseURL() + u"/install"_s);
     QCOMPARE(m_rig->browser->opened, (QList<QUrl>{page, page}));
@@ -347,13 +360,24 @@ void SettingsViewTest::stateOutlivesTheWindowAndListKeepsItsPlace() {
     QTRY_COMPARE_WITH_TIMEOUT(m_server.count("GET", "/api/devices"), size_t(2), limit);
     QCOMPARE(m_server.count("GET", "/api/files"), size_t(2));
 
-    // A replaced list keeps the place the user scrolled to.
+    // The card's right edge is the Refresh button's; a scroll bar only once
+    // the list is longer than the card.
     QVERIFY(click(u"Files"_s));
+    const auto right = [&](const char16_t* name) {
+        auto* item = view()->findChild<QQuickItem*>(QString::fromUtf16(name));
+        return item->mapToScene({item->width(), 0}).x();
+    };
     QList<SharedFile> files;
     for (int i = 0; i < 300; ++i)
         files.append(SharedFile{u"id%1"_s.arg(i), u"f%1.txt"_s.arg(i), 10, false, u"now"_s,
                                 u"https://x/"_s});
+    model().assignFiles(files.mid(0, 3));
+    QTRY_VERIFY_WITH_TIMEOUT(right(u"filesCard") == right(u"refreshButton"), limit);
+    QVERIFY(!shows(u"filesScrollBar"_s));
+
+    // A replaced list keeps the place the user scrolled to.
     model().assignFiles(files);
+    QTRY_VERIFY_WITH_TIMEOUT(shows(u"filesScrollBar"_s), limit);
     auto* list = view()->findChild<QQuickItem*>(u"fileList"_s);
     list->setProperty("contentY", 6000);
     files.removeFirst();

@@ -5,11 +5,13 @@
 #include "platform/ClipboardPasteboard.h"
 #include "platform/PortalSettings.h"
 #include "ui/DotGrid.h"
+#include "ui/Fonts.h"
 #include "ui/Palvo.h"
 #include "ui/ViewRules.h"
 
 #include <QClipboard>
 #include <QElapsedTimer>
+#include <QFontInfo>
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QQmlComponent>
@@ -20,6 +22,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 
 using namespace Qt::StringLiterals;
@@ -78,6 +81,19 @@ QString accessibleName(QQuickItem* item) {
 
 QString hexOf(QColor c) {
     return c.name(QColor::HexRgb);
+}
+
+// WCAG contrast ratio of two opaque colours.
+double contrast(QColor a, QColor b) {
+    const auto luminance = [](QColor c) {
+        const auto channel = [](double v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
+               0.0722 * channel(c.blueF());
+    };
+    const auto [dim, bright] = std::minmax(luminance(a), luminance(b));
+    return (bright + 0.05) / (dim + 0.05);
 }
 
 Services testServices() {
@@ -199,6 +215,54 @@ private Q_SLOTS:
         QCOMPARE(ground(*dark), u"#faf9f5"_s);
     }
 
+    // The heavier faces are there, so a style's weight picks a face of its
+    // own; and the controls that show a state stand out from what they sit
+    // on (3:1) in both appearances: the off switch, the chosen dark segment.
+    void typeAndControls() {
+        registerApplicationFonts();
+        QObject anchor;
+        const PalvoAttached tokens(&anchor);
+        const QList<std::pair<QFont, QString>> faces{
+            {tokens.h2(), u"Geist SemiBold"_s},
+            {tokens.sans(13, QFont::Medium), u"Geist Medium"_s},
+            {tokens.working(), u"Geist Regular"_s},
+            {tokens.stat(), u"Geist Mono Medium"_s},
+            {tokens.label(), u"Geist Mono Regular"_s}};
+        for (const auto& [font, face] : faces) {
+            const QFontInfo info(font);
+            QCOMPARE(info.family() + u' ' + info.styleName(), face);
+        }
+
+        QQmlEngine engine;
+        const QByteArray source = R"(
+            Rectangle {
+                property bool dark
+                Palvo.dark: dark
+                color: Palvo.paper
+                ToggleSwitch { objectName: "switch"; text: "Off" }
+                SegmentedControl { objectName: "segments"; y: 40; labels: ["A", "B"] }
+            })";
+        for (const bool dark : {false, true}) {
+            const auto hosted = host(engine, source, {340, 80}, {{u"dark"_s, dark}});
+            const auto colour = [](QObject* o, const char* name) {
+                return o->property(name).value<QColor>();
+            };
+            auto* track = hosted->find("switch")->property("indicator").value<QQuickItem*>();
+            auto* border = track->property("border").value<QObject*>();
+            QVERIFY(contrast(colour(border, "color"), colour(hosted->item(), "color")) >= 3);
+            if (dark) {
+                auto* segments = hosted->find("segments");
+                QQuickItem* chosen = nullptr;
+                for (QQuickItem* item : visualTree(segments))
+                    if (item->property("chosen").toBool())
+                        chosen = item->property("background").value<QQuickItem*>();
+                auto* outline = chosen->property("border").value<QObject*>();
+                QVERIFY(outline->property("width").toReal() >= 1);
+                QVERIFY(contrast(colour(outline, "color"), colour(segments, "color")) >= 3);
+            }
+        }
+    }
+
     // Reduce motion switched on in the desktop reaches the views at once.
     void motionFollowsTheDesktop() {
         QQmlEngine engine;
@@ -209,6 +273,36 @@ private Q_SLOTS:
         QVERIFY(hosted->item()->property("moving").toBool());
         portal->apply(u"org.gnome.desktop.interface"_s, u"enable-animations"_s, false);
         QVERIFY(!hosted->item()->property("moving").toBool());
+
+        // Without motion the password block and the copy confirmation come
+        // at once. The block takes its share of the card's height as it
+        // fades, with no jump at either end of the fade.
+        const auto model = connectedModel(1);
+        const auto popover = host(engine, "MainView {}", {336, 560},
+                                  {{u"model"_s, QVariant::fromValue(model.get())}});
+        popover->window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(popover->window.get()));
+        QQuickItem* card = popover->find("uploadCard");
+        const auto height = [&] {
+            popover->grab(); // lays the card out
+            return card->height();
+        };
+        const qreal folded = height();
+        model->setUsePassword(true);
+        const qreal open = height();
+        QVERIFY(open > folded + 40);
+        QObject* block = popover->find("passwordBlock");
+        for (const qreal reveal : {0.01, 0.5, 0.99}) {
+            block->setProperty("reveal", reveal);
+            QVERIFY(std::abs(height() - (folded + (open - folded) * reveal)) <= 2);
+        }
+        const QList<QQuickItem*> items = visualTree(popover->item());
+        auto* copy = *std::ranges::find(items, u"copiedSymbol"_s, &QQuickItem::objectName);
+        QVERIFY(!copy->isVisible());
+        QTest::mouseClick(popover->window.get(), Qt::LeftButton, {},
+                          copy->mapToScene({7, 7}).toPoint());
+        QCOMPARE(copy->opacity(), 1.0);
+
         portal->apply(u"org.gnome.desktop.interface"_s, u"enable-animations"_s, true);
         QVERIFY(hosted->item()->property("moving").toBool());
         Palvo::setDesktopSettings(nullptr);

@@ -6,7 +6,7 @@
 //   settings-connect   not connected
 //   settings-files     the file list
 //   settings-access    the access sheet over it
-//   settings-macs      "Your Macs" with a connection code and two computers
+//   settings-computers "Your computers" with a connection code and two computers
 //   settings-prefs     "Settings"
 //
 // Offscreen with the software renderer, so the pixels do not depend on the
@@ -117,7 +117,7 @@ int main(int argc, char** argv) {
 
     Services services;
     services.store = std::make_shared<MemoryStore>();
-    services.computerName = u"Studio Mac"_s;
+    services.computerName = u"Studio workstation"_s;
     services.applicationSupportDir = scratch.filePath(u"data"_s);
     ParvelModel model(false, services);
     model.setIsLoadingConnection(false);
@@ -155,7 +155,7 @@ int main(int argc, char** argv) {
 
         host.view->setProperty("tab", 1);
         settle(400); // the section's own device load
-        shoot(host, out + u"/settings-macs"_s + look(dark));
+        shoot(host, out + u"/settings-computers"_s + look(dark));
 
         host.view->setProperty("tab", 2);
         shoot(host, out + u"/settings-prefs"_s + look(dark));

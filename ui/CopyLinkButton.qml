@@ -34,21 +34,37 @@ T.AbstractButton {
         confirmations.confirm(file.id)
     }
 
-    contentItem: Item {
-        SymbolImage {
-            anchors.centerIn: parent
-            width: 14
-            height: 14
-            name: button.copied ? "checkmark" : "doc.on.doc"
-            color: button.copied ? Palvo.ok : Palvo.ink2
-            Behavior on color {
-                enabled: Palvo.motionAllowed
-                ColorAnimation {
-                    duration: Palvo.fast
-                    easing.type: Easing.BezierSpline
-                    easing.bezierCurve: Palvo.curve
-                }
+    // The copy symbol and the checkmark cross-fade (at once when motion is
+    // not allowed).
+    component Symbol: SymbolImage {
+        required property bool shown
+        anchors.centerIn: parent
+        width: 14
+        height: 14
+        opacity: shown ? 1 : 0
+        visible: opacity > 0
+        Behavior on opacity {
+            enabled: Palvo.motionAllowed
+            NumberAnimation {
+                duration: Palvo.fast
+                easing.type: Easing.BezierSpline
+                easing.bezierCurve: Palvo.curve
             }
+        }
+    }
+
+    contentItem: Item {
+        Symbol {
+            objectName: "copySymbol"
+            name: "doc.on.doc"
+            color: Palvo.ink2
+            shown: !button.copied
+        }
+        Symbol {
+            objectName: "copiedSymbol"
+            name: "checkmark"
+            color: Palvo.ok
+            shown: button.copied
         }
     }
 

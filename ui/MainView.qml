@@ -18,10 +18,18 @@ Rectangle {
     // The refresh started when the view came on screen; cancelled when it goes.
     property TaskHandle appearRefresh: null
 
+    // Set by the popover window where the desktop can show see-through
+    // corners; square elsewhere.
+    property int cornerRadius: 0
+
     Palvo.dark: dark
     implicitWidth: Palvo.popoverWidth
     implicitHeight: 560
     color: Palvo.chrome
+    // The window's edge: without it the popover melts into a light panel.
+    radius: cornerRadius
+    border.width: Palvo.hairline
+    border.color: Palvo.line
 
     palette.window: Palvo.sheet
     palette.windowText: Palvo.ink

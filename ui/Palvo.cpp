@@ -1,7 +1,6 @@
 #include "ui/Palvo.h"
 
 #include "platform/Services.h"
-#include "ui/HexColor.h"
 
 #include <QQuickItem>
 #include <QQuickWindow>
@@ -65,8 +64,8 @@ const Palette& palette() {
     static const Palette value = [] {
         Palette p;
         for (int i = 0; i < TokenCount; ++i) {
-            p.light[i] = parseHexColor(QStringView(pairs[i].light));
-            p.dark[i] = parseHexColor(QStringView(pairs[i].dark));
+            p.light[i] = QColor::fromString(QStringView(pairs[i].light));
+            p.dark[i] = QColor::fromString(QStringView(pairs[i].dark));
         }
         return p;
     }();
@@ -74,7 +73,7 @@ const Palette& palette() {
 }
 
 const QColor& accentColour() {
-    static const QColor value = parseHexColor(u"#ff7a3a");
+    static const QColor value = QColor::fromString(u"#ff7a3a");
     return value;
 }
 
@@ -193,7 +192,7 @@ QColor PalvoAttached::accent() const {
 }
 
 QColor PalvoAttached::accentStrong() const {
-    static const QColor value = parseHexColor(u"#f5610f");
+    static const QColor value = QColor::fromString(u"#f5610f");
     return value;
 }
 
@@ -216,7 +215,13 @@ QColor PalvoAttached::meterText(bool attention, bool stale) const {
 }
 
 QColor PalvoAttached::hex(const QString& text) const {
-    return parseHexColor(text);
+    // Meant for "#rrggbb"; what is not a colour is black, and a colour is
+    // always opaque (an eight-digit text is not read as a translucent one).
+    QColor colour = QColor::fromString(QStringView(text).trimmed());
+    if (!colour.isValid())
+        return QColor(Qt::black);
+    colour.setAlpha(255);
+    return colour;
 }
 
 QFont PalvoAttached::sans(qreal size, int weight) const {

@@ -32,7 +32,7 @@ QString connectedTo(const std::optional<Connection>& connection, const QString& 
 }
 
 QString versionLine(const QString& version) {
-    return u"Parvel "_s + (version.isEmpty() ? u"1.0.3"_s : version) + u" · macOS 13 or newer"_s;
+    return u"Parvel "_s + (version.isEmpty() ? u"1.0.3"_s : version) + u" · Linux"_s;
 }
 
 } // namespace SettingsRules

@@ -29,7 +29,7 @@ bool canDisconnect(const QString& deviceId, const QString& currentDeviceID);
 // offered for connecting when there is none.
 QString connectedTo(const std::optional<Connection>& connection, const QString& serverURL);
 
-// "Parvel <version> · macOS 13 or newer"; "1.0.3" stands in for a build
+// "Parvel <version> · Linux"; "1.0.3" stands in for a build
 // without a version.
 QString versionLine(const QString& version);
 

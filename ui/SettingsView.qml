@@ -85,7 +85,7 @@ Rectangle {
                 id: sectionSwitch
                 objectName: "sectionSwitch"
                 Layout.preferredWidth: 330
-                labels: ["Files", "Your Macs", "Settings"]
+                labels: ["Files", "Your computers", "Settings"]
                 current: view.tab
                 onSelected: index => view.tab = index
             }
@@ -145,7 +145,7 @@ Rectangle {
         objectName: "deleteAlert"
         shown: !!view.deleting
         title: "Delete this file?"
-        message: "Its share link will stop working on every Mac."
+        message: "Its share link will stop working on every computer."
         confirmText: "Delete"
         onConfirmed: {
             const file = view.deleting
@@ -161,7 +161,7 @@ Rectangle {
     ConfirmAlert {
         objectName: "disconnectAlert"
         shown: !!view.revoking
-        title: "Disconnect this Mac?"
+        title: "Disconnect this computer?"
         message: "It will need a new connection code to access your files."
         confirmText: "Disconnect"
         onConfirmed: {

@@ -101,6 +101,7 @@ Item {
             objectName: "dropZone"
             Layout.fillWidth: true
             enabled: !card.uploading
+            opacity: enabled ? 1 : 0.5
             leftPadding: 12
             rightPadding: 12
             topPadding: card.hasSelection ? 8 : 12
@@ -109,7 +110,7 @@ Item {
             focusPolicy: Qt.StrongFocus
             Accessible.role: Accessible.Button
             Accessible.name: card.hasSelection ? "Add files" : "Drop files here"
-            Accessible.description: card.hasSelection ? "" : "or choose from your Mac"
+            Accessible.description: card.hasSelection ? "" : "or choose from this computer"
             onClicked: card.model.selectFiles(card.hasSelection)
 
             contentItem: RowLayout {
@@ -122,7 +123,7 @@ Item {
                         font: Palvo.sans(13, Font.Medium)
                     }
                     PlainLabel {
-                        text: "or choose from your Mac"
+                        text: "or choose from this computer"
                         font: Palvo.small
                         color: Palvo.ink2
                     }
@@ -239,6 +240,9 @@ Item {
                 border.color: Palvo.sheetLine
                 border.width: Palvo.hairline
                 enabled: !card.uploading
+                opacity: enabled ? 1 : 0.5
+                // Takes back the spacing of the password block while it folds.
+                Layout.bottomMargin: passwordArea.visible ? -parent.spacing * (1 - passwordArea.reveal) : 0
 
                 RowLayout {
                     id: accessRow
@@ -258,14 +262,17 @@ Item {
                 }
             }
 
-            // Password block, fading in and out.
-            ColumnLayout {
+            // Password block, fading in and out while the card's height
+            // follows it: `reveal` runs from 0 (gone) to 1 (shown) and scales
+            // the height the block takes and, through the access choice's
+            // margin, the column's spacing that comes with it, so nothing
+            // below jumps when the fade begins or ends. (A negative margin
+            // on the block itself would be cut off while it is short.)
+            Item {
+                id: passwordArea
                 objectName: "passwordBlock"
-                Layout.fillWidth: true
-                spacing: 6
-                opacity: card.model.usePassword ? 1 : 0
-                visible: opacity > 0
-                Behavior on opacity {
+                property real reveal: card.model.usePassword ? 1 : 0
+                Behavior on reveal {
                     enabled: Palvo.motionAllowed
                     NumberAnimation {
                         duration: Palvo.move
@@ -273,24 +280,37 @@ Item {
                         easing.bezierCurve: Palvo.curve
                     }
                 }
+                Layout.fillWidth: true
+                Layout.preferredHeight: passwordBlock.implicitHeight * reveal
+                visible: reveal > 0
+                opacity: reveal
+                clip: reveal < 1
 
-                FieldFrame {
-                    objectName: "passwordField"
-                    Layout.fillWidth: true
-                    padding: 10
-                    echoMode: TextInput.Password
-                    passwordCharacter: "•"
-                    placeholderText: "Set a password"
-                    text: card.model.password
-                    enabled: !card.uploading
-                    onTextEdited: card.model.password = text
-                }
-                PlainLabel {
-                    Layout.fillWidth: true
-                    text: "At least 4 characters. Share it separately."
-                    font: Palvo.small
-                    color: Palvo.ink2
-                    wrapMode: Text.Wrap
+                ColumnLayout {
+                    id: passwordBlock
+                    anchors.left: parent.left
+                    anchors.right: parent.right
+                    anchors.bottom: parent.bottom
+                    spacing: 6
+
+                    FieldFrame {
+                        objectName: "passwordField"
+                        Layout.fillWidth: true
+                        padding: 10
+                        echoMode: TextInput.Password
+                        placeholderText: "Set a password"
+                        text: card.model.password
+                        enabled: !card.uploading
+                        opacity: enabled ? 1 : 0.5
+                        onTextEdited: card.model.password = text
+                    }
+                    PlainLabel {
+                        Layout.fillWidth: true
+                        text: "At least 4 characters. Share it separately."
+                        font: Palvo.small
+                        color: Palvo.ink2
+                        wrapMode: Text.Wrap
+                    }
                 }
             }
 

@@ -43,7 +43,7 @@ QString uploadTitle(int count) {
 }
 
 QString connectTitle(bool connecting) {
-    return connecting ? QStringLiteral("Connecting…") : QStringLiteral("Connect Mac");
+    return connecting ? QStringLiteral("Connecting…") : QStringLiteral("Connect");
 }
 
 bool canConnect(const QString& code, bool connecting) {

@@ -46,12 +46,12 @@ Item {
 
         PlainLabel {
             Layout.fillWidth: true
-            text: "Connect this Mac"
+            text: "Connect this computer"
             font: Palvo.sans(15, Font.Medium)
         }
         PlainLabel {
             Layout.fillWidth: true
-            text: "On your connected Mac, open Parvel → Settings → Your Macs → Create connection code. Enter its one-time code here."
+            text: "On a connected computer, open Parvel → Settings → Your computers → Create connection code. Enter its one-time code here."
             font: Palvo.small
             color: Palvo.ink2
             wrapMode: Text.Wrap
@@ -64,7 +64,7 @@ Item {
         }
         Field {
             objectName: "deviceNameField"
-            label: "This Mac"
+            label: "This computer"
             text: view.model.deviceName
             onEdited: text => view.model.deviceName = text
         }
@@ -79,11 +79,12 @@ Item {
             Layout.fillWidth: true
             text: Rules.connectTitle(view.model.connecting)
             enabled: Rules.canConnect(view.model.connectionCode, view.model.connecting)
+            opacity: enabled ? 1.0 : 0.5
             onClicked: view.model.connect()
         }
         PlainLabel {
             Layout.fillWidth: true
-            text: "Your files stay in sync across connected Macs."
+            text: "Your files stay in sync across connected computers."
             font: Palvo.small
             color: Palvo.ink2
             wrapMode: Text.Wrap

@@ -23,7 +23,7 @@ Item {
         }
         PlainLabel {
             Layout.fillWidth: true
-            text: "If macOS asks, approve Parvel's access to its saved connection in Keychain."
+            text: "If your keyring asks, unlock it so Parvel can read its saved connection."
             font: Palvo.small
             color: Palvo.ink2
             wrapMode: Text.Wrap

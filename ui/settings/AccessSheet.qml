@@ -116,12 +116,10 @@ Popup {
                 onClicked: sheet.settings.editing = null
             }
             Item { Layout.fillWidth: true }
-            PrimaryButton {
+            PushButton {
                 objectName: "saveButton"
-                Layout.preferredWidth: implicitContentWidth + 32
                 text: "Save access"
                 enabled: sheet.canSave
-                opacity: enabled ? 1.0 : 0.5
                 onClicked: sheet.save()
             }
         }

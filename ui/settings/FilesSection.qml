@@ -39,7 +39,10 @@ ColumnLayout {
 
         Rectangle {
             id: card
-            width: area.width - scrollBar.width - 4
+            objectName: "filesCard"
+            // Full width, its right edge under the Refresh button's; the
+            // scroll bar sits inside it, over the rows' right margin.
+            width: area.width
             height: Math.min(area.height, (list.count > 0 ? list.contentHeight : empty.implicitHeight) + 2)
             color: Palvo.sheet
             radius: 8
@@ -105,10 +108,14 @@ ColumnLayout {
 
         ScrollBar {
             id: scrollBar
-            anchors.left: card.right
-            anchors.leftMargin: 4
-            height: card.height
-            policy: list.contentHeight > list.height ? ScrollBar.AlwaysOn : ScrollBar.AsNeeded
+            objectName: "filesScrollBar"
+            readonly property bool overflows: list.contentHeight > list.height + 0.5
+            anchors.right: card.right
+            anchors.top: card.top
+            anchors.bottom: card.bottom
+            anchors.margins: 2
+            // Only a list longer than the card has one, and then always.
+            policy: overflows ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
             Accessible.name: "Files"
         }
     }

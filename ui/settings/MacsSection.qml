@@ -2,7 +2,7 @@ import QtQuick
 import QtQuick.Layouts
 import Parvel
 
-// "Your Macs": one-time connection codes for another computer, the
+// "Your computers": one-time connection codes for another computer, the
 // installer, and the computers of this library. Reloads the list each time
 // it comes on screen.
 ColumnLayout {
@@ -17,12 +17,12 @@ ColumnLayout {
     Component.onCompleted: if (onScreen) model.loadDevices()
 
     PlainLabel {
-        text: "Connect another Mac"
+        text: "Connect another computer"
         font: Palvo.sans(15, Font.Medium)
     }
     PlainLabel {
         Layout.fillWidth: true
-        text: "Install Parvel on your other Mac, then enter a one-time connection code."
+        text: "Install Parvel on your other computer, then enter a one-time connection code."
         color: Palvo.ink2
         wrapMode: Text.Wrap
     }
@@ -91,7 +91,7 @@ ColumnLayout {
     }
 
     PlainLabel {
-        text: "Connected Macs"
+        text: "Connected computers"
         font: Palvo.sans(15, Font.Medium)
     }
 
@@ -122,13 +122,16 @@ ColumnLayout {
                 Accessible.name: row.deviceId === section.model.currentDeviceID ? text + ", " + thisMac.text : text
                 elide: Text.ElideRight
                 Layout.maximumWidth: row.width - 200
+                Layout.alignment: Qt.AlignBaseline
             }
+            // The smaller tag sits on the name's baseline.
             PlainLabel {
                 id: thisMac
                 objectName: "thisMac"
+                Layout.alignment: Qt.AlignBaseline
                 Accessible.ignored: true
                 visible: row.deviceId === section.model.currentDeviceID
-                text: "This Mac"
+                text: "This computer"
                 font: Palvo.small
                 color: Palvo.ink2
             }

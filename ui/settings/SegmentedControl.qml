@@ -65,10 +65,13 @@ Rectangle {
 
                 background: Rectangle {
                     radius: 5
-                    // In dark the card colour equals the well's: the outline colour stands out.
+                    // In dark the card colour equals the well's and every
+                    // fill near it is too faint: the chosen segment gets an
+                    // ink2 outline (over 5:1 against the track).
                     color: segment.chosen ? (Palvo.dark ? Palvo.sheetLine : Palvo.sheet) : "transparent"
                     border.width: segment.visualFocus ? 2 : (segment.chosen ? Palvo.hairline : 0)
-                    border.color: segment.visualFocus ? Palvo.accent : Palvo.sheetLine
+                    border.color: segment.visualFocus ? Palvo.accent
+                                                      : Palvo.dark ? Palvo.ink2 : Palvo.sheetLine
                 }
                 contentItem: Text {
                     text: segment.text
