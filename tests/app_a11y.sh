@@ -26,6 +26,9 @@ pids=()
 cleanup() {
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
     wait 2>/dev/null || true
+    # `parvel --upload` wakes the desktop portal, whose document store
+    # mounts itself in the runtime folder while the session lasts.
+    fusermount -u "$work/runtime/doc" 2>/dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT
