@@ -44,7 +44,7 @@ QString lastPathComponent(const QUrl& url) {
 
 ParvelModel::ParvelModel(bool loadConnection, Services services, QObject* parent)
     : QObject(parent), m_services(std::move(services)), m_files(new SharedFileListModel(this)),
-      m_devices(new DeviceListModel(this)) {
+      m_devices(new DeviceListModel(this)), m_made(m_services.cacheDir) {
     m_deviceName = m_services.computerName.isEmpty() ? u"My computer"_s : m_services.computerName;
     m_serverURL = initialServerURL(m_services.serverURLSetting);
     if (loadConnection) {
@@ -73,6 +73,7 @@ void ParvelModel::assignFiles(QList<SharedFile> value) {
 }
 
 void ParvelModel::setSelected(QList<QUrl> value) {
+    m_made.keepOnly(value);
     publish(m_selected, std::move(value), &ParvelModel::selectedChanged,
             &ParvelModel::canUploadChanged);
 }

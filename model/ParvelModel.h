@@ -2,6 +2,7 @@
 
 #include "model/Animation.h"
 #include "model/ListModels.h"
+#include "model/MadeFiles.h"
 #include "model/TaskHandle.h"
 #include "net/API.h"
 #include "net/Records.h"
@@ -117,6 +118,8 @@ public:
     // Hooks of the shell.
     std::function<void()> openSettings;
     std::function<void(bool adding)> presentFilePicker;
+    // Gets Parvel's own windows out of the picture, then calls takeScreenshot().
+    std::function<void()> prepareScreenshot;
 
     // --- derived -----------------------------------------------------------
     std::optional<API> api() const;
@@ -141,6 +144,16 @@ public:
     // event loop, so "Preparing upload…" is what views see first.
     Q_INVOKABLE void upload();
     Q_INVOKABLE void cancelUpload();
+
+    // --- screenshots and the clipboard -------------------------------------
+    // Through the shell's prepareScreenshot when installed, else at once.
+    Q_INVOKABLE void shareScreenshot();
+    // The desktop's screenshot becomes the selection. Null when one is
+    // already being taken or an upload runs.
+    TaskHandle* takeScreenshot();
+    // Files on the clipboard become the selection as a drop would; a
+    // picture or text becomes a file of its own.
+    Q_INVOKABLE void shareClipboard();
 
     // --- shared-file actions -----------------------------------------------
     Q_INVOKABLE void copy(const QString& text);
@@ -179,6 +192,9 @@ Q_SIGNALS:
     void connectionCodeChanged();
     void connectingChanged();
     void canUploadChanged();
+    // A screenshot or the clipboard became the selection, or could not (the
+    // reason is in `error`); not after a screenshot the user cancelled.
+    void sharingDone();
 
 private:
     // Stores `value` and notifies, also when it equals what was there: views
@@ -208,6 +224,10 @@ private:
     QCoro::Task<> runRevoke(Device device, std::stop_token stop);
     QCoro::Task<> runUpload(QPointer<TaskHandle> handle, QList<QUrl> files, Connection connection,
                             std::optional<QString> password);
+    // True, with the reason in `error`, while an upload runs.
+    bool refuseWhileUploading();
+    QCoro::Task<> runScreenshot(QPointer<TaskHandle> handle);
+    void selectClipboard();
     // Writes `files` to the local index; every failure is swallowed.
     void saveIndex();
 
@@ -235,4 +255,7 @@ private:
 
     QPointer<TaskHandle> m_uploadTask;
     QPointer<TaskHandle> m_connectionTask;
+    QPointer<TaskHandle> m_screenshotTask;
+    // Last: the made files go before anything they could refer to.
+    MadeFiles m_made;
 };

@@ -137,11 +137,15 @@ void ParvelModel::selectFiles(bool adding) {
         presentFilePicker(adding);
 }
 
-void ParvelModel::setFiles(const QList<QUrl>& urls, bool appending) {
-    if (isUploading()) {
+bool ParvelModel::refuseWhileUploading() {
+    if (isUploading())
         setError(waitText);
+    return isUploading();
+}
+
+void ParvelModel::setFiles(const QList<QUrl>& urls, bool appending) {
+    if (refuseWhileUploading())
         return;
-    }
 
     const QList<QUrl> candidates = appending ? selected() + urls : urls;
     QList<QUrl> accepted;

@@ -7,4 +7,5 @@
 class ClipboardPasteboard final : public Pasteboard {
 public:
     void setText(const QString& text) override;
+    PasteboardContents contents() const override;
 };

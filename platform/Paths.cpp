@@ -8,4 +8,8 @@ QString applicationDataDir() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
 }
 
+QString cacheDir() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+}
+
 } // namespace Paths

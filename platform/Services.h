@@ -3,9 +3,13 @@
 #include "net/Error.h"
 #include "net/Records.h"
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QUrl>
 #include <QVariant>
+
+#include <QCoro/QCoroTask>
 
 #include <functional>
 #include <memory>
@@ -15,11 +19,35 @@
 // the model never touches Qt GUI, D-Bus, libsecret or libcurl itself, and so
 // tests can hand in their own.
 
+// What the clipboard holds, in the one form Parvel shares it: the file URLs
+// it carries, else a picture (encoded as PNG), else text. All empty when
+// there is nothing (or no clipboard at all).
+struct PasteboardContents {
+    QList<QUrl> fileURLs;
+    QByteArray png;
+    QString text;
+};
+
 class Pasteboard {
 public:
     virtual ~Pasteboard() = default;
     // Clears everything on the general pasteboard, then puts `text` as plain text.
     virtual void setText(const QString& text) = 0;
+    virtual PasteboardContents contents() const { return {}; }
+};
+
+// A picture of the screen, taken by the desktop (which may ask the user).
+struct Capture {
+    enum class Outcome { Taken, Cancelled, Unavailable };
+    Outcome outcome = Outcome::Unavailable;
+    // Taken: the desktop's PNG file. It is not ours: copy it at once.
+    QString path;
+};
+
+class ScreenCapture {
+public:
+    virtual ~ScreenCapture() = default;
+    virtual QCoro::Task<Capture> take() = 0;
 };
 
 class Browser {
@@ -50,6 +78,7 @@ struct Services {
     std::shared_ptr<Pasteboard> pasteboard;
     std::shared_ptr<Browser> browser;
     std::shared_ptr<DesktopSettings> desktop;
+    std::shared_ptr<ScreenCapture> screenshots;
 
     // This computer's name; "My computer" when the system has none.
     QString computerName;
@@ -57,6 +86,9 @@ struct Services {
     QVariant serverURLSetting;
     // The per-user application data folder (~/.local/share); empty when unknown.
     QString applicationSupportDir;
+    // The per-user cache folder (~/.cache), where shared screenshots and
+    // clipboard contents wait for their upload; empty when unknown.
+    QString cacheDir;
 
     // The real services of this machine.
     static Services system();

@@ -6,6 +6,8 @@
 #include <QLoggingCategory>
 #include <QPointer>
 
+#include <utility>
+
 Q_LOGGING_CATEGORY(lcShell, "parvel.shell", QtWarningMsg)
 
 AppShell::AppShell(std::unique_ptr<ParvelModel> model, ShellSurfaces surfaces, QObject* parent)
@@ -14,7 +16,14 @@ AppShell::AppShell(std::unique_ptr<ParvelModel> model, ShellSurfaces surfaces, Q
     m_surfaces.popover->closed = [self] {
         if (self)
             self->openPendingFilePicker();
+        if (self && std::exchange(self->m_screenshotPending, false))
+            (void)self->m_model->takeScreenshot();
     };
+    QObject::connect(m_model.get(), &ParvelModel::sharingDone, this, [this] {
+        qCDebug(lcShell) << "sharing done; error:" << m_model->error();
+        if (!m_surfaces.popover->isShown())
+            showPopover();
+    });
     // For the logs: files arrive by many ways (drops, other instances, menus).
     QObject::connect(m_model.get(), &ParvelModel::selectedChanged, this,
                      [this] { qCDebug(lcShell) << "selection:" << m_model->selected(); });
@@ -25,6 +34,7 @@ AppShell::~AppShell() {
     if (m_model) {
         m_model->openSettings = nullptr;
         m_model->presentFilePicker = nullptr;
+        m_model->prepareScreenshot = nullptr;
     }
 }
 
@@ -37,6 +47,10 @@ void AppShell::launch(const LaunchRequest& request) {
     m_model->presentFilePicker = [self](bool adding) {
         if (self)
             self->chooseFiles(adding);
+    };
+    m_model->prepareScreenshot = [self] {
+        if (self)
+            self->shareScreenshot();
     };
 
     if (!m_model->connection() && !m_model->isLoadingConnection())
@@ -65,6 +79,8 @@ void AppShell::act(const LaunchRequest& request) {
         else
             dropFiles(request.files);
     }
+    if (request.screenshot)
+        shareScreenshot();
 }
 
 void AppShell::togglePopover() {
@@ -159,6 +175,15 @@ bool AppShell::dropFiles(const QList<QUrl>& urls) {
         return false;
     openFiles(files);
     return true;
+}
+
+void AppShell::shareScreenshot() {
+    if (m_surfaces.popover->isShown()) {
+        m_screenshotPending = true;
+        m_surfaces.popover->close(); // the screenshot is taken from `closed`
+    } else {
+        (void)m_model->takeScreenshot();
+    }
 }
 
 void AppShell::shareFiles(const QList<QUrl>& urls) {

@@ -48,6 +48,9 @@ public:
     // file manager) as a drop onto the icon would: file URLs only, in order;
     // nothing happens and false comes back when none is left.
     bool dropFiles(const QList<QUrl>& urls);
+    // Closes the popover, so it is not in the picture, then asks the
+    // desktop for a screenshot; the popover shows the outcome.
+    void shareScreenshot();
     // `parvel --share FILE…`: the files replace the selection and are
     // uploaded at once for anyone with the link, whose links the run copies.
     // When the run cannot start (another one runs, no connection, folders)
@@ -78,4 +81,5 @@ private:
     std::unique_ptr<SettingsSurface> m_settings;
     std::unique_ptr<ChooserSurface> m_chooser;
     std::optional<FileSelection> m_pending;
+    bool m_screenshotPending = false;
 };

@@ -44,6 +44,8 @@ LaunchRequest LaunchRequest::parse(const QByteArrayList& arguments,
             request.chooseFiles = true;
         else if (argument == "--share")
             request.share = true;
+        else if (argument == "--screenshot")
+            request.screenshot = true;
         else if (argument.startsWith("--"))
             continue;
         else if (argument.startsWith('-') && argument.size() > 1) {
@@ -79,6 +81,8 @@ QStringList LaunchRequest::toArguments() const {
         arguments.append(u"--choose-files"_s);
     if (share)
         arguments.append(u"--share"_s);
+    if (screenshot)
+        arguments.append(u"--screenshot"_s);
     for (const QUrl& file : files)
         arguments.append(file.toString(QUrl::FullyEncoded));
     return arguments;

@@ -18,9 +18,12 @@ struct LaunchRequest {
     // is taken byte for byte (a name need not be UTF-8); a "file:" URL only
     // as FileUrl::local() rebuilds it, and not at all when it refuses it.
     QList<QUrl> files;
+    bool screenshot = false;
 
     // `--share` without files asks for nothing.
-    bool isEmpty() const { return !settings && !show && !chooseFiles && files.isEmpty(); }
+    bool isEmpty() const {
+        return !settings && !show && !chooseFiles && !screenshot && files.isEmpty();
+    }
 
     // `arguments` without the program path. Unknown "--" options (the
     // command-line modes whose operand was missing) and Qt's own "-" options

@@ -47,6 +47,10 @@ StatusIcon::StatusIcon(AppShell& shell, QObject* parent)
                      [this] { m_shell.showPopover(); });
     QObject::connect(m_menu->addAction(u"Choose files…"_s), &QAction::triggered, this,
                      [this] { m_shell.model().selectFiles(false); });
+    QObject::connect(m_menu->addAction(u"Share a screenshot…"_s), &QAction::triggered, this,
+                     [this] { m_shell.shareScreenshot(); });
+    QObject::connect(m_menu->addAction(u"Share clipboard"_s), &QAction::triggered, this,
+                     [this] { m_shell.model().shareClipboard(); });
     QObject::connect(m_menu->addAction(u"Settings…"_s), &QAction::triggered, this,
                      [this] { m_shell.showSettings(); });
     m_menu->addSeparator();

@@ -303,6 +303,21 @@ private Q_SLOTS:
         QCOMPARE(shell->takeLog(), QStringList({u"popover shown"_s}));
     }
 
+    // The popover is out of the picture before the desktop is asked; the
+    // outcome (here: no portal) shows in it.
+    void screenshotWaitsForThePopoverToClose() {
+        auto shell = offlineShell();
+        shell->shell->showPopover();
+        shell->popover->slowClose = true;
+        shell->takeLog();
+        shell->shell->model().shareScreenshot();
+        QCOMPARE(shell->takeLog(), QStringList({u"popover closing"_s}));
+        QCOMPARE(shell->shell->model().error(), QString());
+        shell->popover->finishClose();
+        QCOMPARE(shell->shell->model().error(), u"Screenshots need the desktop portal."_s);
+        QCOMPARE(shell->takeLog(), QStringList({u"popover closed"_s, u"popover shown"_s}));
+    }
+
     // `--share`: uploaded at once without a password whatever the switch
     // says, the switch left as it was; refused with the model's text while a
     // run goes on; the popover shows why when no run can start.
@@ -375,17 +390,18 @@ private Q_SLOTS:
     void launchArguments() {
         const LaunchRequest request = LaunchRequest::parse(
             {u"-platform"_s, u"xcb"_s, u"--upload"_s, u"sub/../x y.txt"_s, u"--show"_s, u"/abs/z"_s,
-             u"file:///tmp/a%20b"_s, u"--render-previews"_s},
+             u"file:///tmp/a%20b"_s, u"--screenshot"_s, u"--render-previews"_s},
             u"/home/u/work"_s);
-        QVERIFY(request.show && !request.settings && !request.chooseFiles);
+        QVERIFY(request.show && request.screenshot && !request.settings && !request.chooseFiles);
         QCOMPARE(request.files, QList<QUrl>({QUrl::fromLocalFile(u"/home/u/work/x y.txt"_s),
                                              QUrl::fromLocalFile(u"/abs/z"_s),
                                              QUrl::fromLocalFile(u"/tmp/a b"_s)}));
         QCOMPARE(request.toArguments(),
-                 QStringList({u"--show"_s, u"file:///home/u/work/x%20y.txt"_s, u"file:///abs/z"_s,
-                              u"file:///tmp/a%20b"_s}));
+                 QStringList({u"--show"_s, u"--screenshot"_s, u"file:///home/u/work/x%20y.txt"_s,
+                              u"file:///abs/z"_s, u"file:///tmp/a%20b"_s}));
         const LaunchRequest back = LaunchRequest::parse(request.toArguments(), u"/"_s);
         QCOMPARE(back.files, request.files);
+        QVERIFY(back.screenshot);
         QVERIFY(LaunchRequest::parse({u"--import-connection"_s}, u"/"_s).isEmpty());
     }
 

@@ -6,6 +6,7 @@
 //   settings-connect   not connected
 //   settings-files     the file list
 //   settings-access    the access sheet over it
+//   settings-qr        a file's link as a QR code
 //   settings-computers "Your computers" with a connection code and two computers
 //   settings-prefs     "Settings"
 //
@@ -152,6 +153,13 @@ int main(int argc, char** argv) {
         host.view->setProperty("editing", QVariant::fromValue(file));
         shoot(host, out + u"/settings-access"_s + look(dark));
         host.view->setProperty("editing", QVariant::fromValue(nullptr));
+
+        auto* qr = host.view->findChild<QObject*>(u"qrSheet"_s);
+        if (!qr)
+            fail(u"no QR sheet in the file list"_s);
+        QMetaObject::invokeMethod(qr, "show", Q_ARG(QVariant, QVariant::fromValue(file)));
+        shoot(host, out + u"/settings-qr"_s + look(dark));
+        QMetaObject::invokeMethod(qr, "close");
 
         host.view->setProperty("tab", 1);
         settle(400); // the section's own device load

@@ -56,6 +56,11 @@ Sheet {
     CopyConfirmations {
         id: copiedLinks
     }
+    QrSheet {
+        id: qrSheet
+        objectName: "qrSheet"
+        model: card.model
+    }
     onShownIdsChanged: copiedLinks.keepOnly(shownIds)
     Connections {
         target: card.Window.window
@@ -212,6 +217,10 @@ Sheet {
                 MenuItem {
                     text: "Open share page"
                     onTriggered: card.model.openLink(row.file)
+                }
+                MenuItem {
+                    text: "Show QR code"
+                    onTriggered: qrSheet.show(row.file)
                 }
                 MenuItem {
                     text: "Manage file"

@@ -95,58 +95,68 @@ Item {
         anchors.left: parent.left
         anchors.right: parent.right
 
-        // Drop zone: opens the file chooser.
-        T.AbstractButton {
-            id: dropZone
-            objectName: "dropZone"
+        RowLayout {
             Layout.fillWidth: true
-            enabled: !card.uploading
-            opacity: enabled ? 1 : 0.5
-            leftPadding: 12
-            rightPadding: 12
-            topPadding: card.hasSelection ? 8 : 12
-            bottomPadding: card.hasSelection ? 8 : 12
-            implicitHeight: implicitContentHeight + topPadding + bottomPadding
-            focusPolicy: Qt.StrongFocus
-            Accessible.role: Accessible.Button
-            Accessible.name: card.hasSelection ? "Add files" : "Drop files here"
-            Accessible.description: card.hasSelection ? "" : "or choose from this computer"
-            onClicked: card.model.selectFiles(card.hasSelection)
+            Layout.rightMargin: 8
+            spacing: 4
 
-            contentItem: RowLayout {
-                spacing: 8
-                ColumnLayout {
-                    visible: !card.hasSelection
-                    spacing: 3
-                    PlainLabel {
-                        text: "Drop files here"
-                        font: Palvo.sans(13, Font.Medium)
+            // Drop zone: opens the file chooser.
+            T.AbstractButton {
+                id: dropZone
+                objectName: "dropZone"
+                Layout.fillWidth: true
+                enabled: !card.uploading
+                opacity: enabled ? 1 : 0.5
+                leftPadding: 12
+                rightPadding: 12
+                topPadding: card.hasSelection ? 8 : 12
+                bottomPadding: card.hasSelection ? 8 : 12
+                implicitHeight: implicitContentHeight + topPadding + bottomPadding
+                focusPolicy: Qt.StrongFocus
+                Accessible.role: Accessible.Button
+                Accessible.name: card.hasSelection ? "Add files" : "Drop files here"
+                Accessible.description: card.hasSelection ? "" : "or choose from this computer"
+                onClicked: card.model.selectFiles(card.hasSelection)
+
+                contentItem: RowLayout {
+                    spacing: 8
+                    ColumnLayout {
+                        visible: !card.hasSelection
+                        spacing: 3
+                        PlainLabel {
+                            text: "Drop files here"
+                            font: Palvo.sans(13, Font.Medium)
+                        }
+                        PlainLabel {
+                            text: "or choose from this computer"
+                            font: Palvo.small
+                            color: Palvo.ink2
+                        }
                     }
                     PlainLabel {
-                        text: "or choose from this computer"
+                        visible: card.hasSelection
+                        text: "Add files"
                         font: Palvo.small
                         color: Palvo.ink2
                     }
+                    Item { Layout.fillWidth: true }
+                    SymbolImage {
+                        name: "plus"
+                        implicitWidth: card.hasSelection ? 12 : 16
+                        implicitHeight: implicitWidth
+                        color: Palvo.ink
+                    }
                 }
-                PlainLabel {
-                    visible: card.hasSelection
-                    text: "Add files"
-                    font: Palvo.small
-                    color: Palvo.ink2
-                }
-                Item { Layout.fillWidth: true }
-                SymbolImage {
-                    name: "plus"
-                    implicitWidth: card.hasSelection ? 12 : 16
-                    implicitHeight: implicitWidth
-                    color: Palvo.ink
+                background: Rectangle {
+                    color: "transparent"
+                    border.width: dropZone.visualFocus ? 1 : 0
+                    border.color: Palvo.accent
+                    radius: 8
                 }
             }
-            background: Rectangle {
-                color: "transparent"
-                border.width: dropZone.visualFocus ? 1 : 0
-                border.color: Palvo.accent
-                radius: 8
+
+            CaptureButtons {
+                model: card.model
             }
         }
 

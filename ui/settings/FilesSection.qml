@@ -128,6 +128,12 @@ ColumnLayout {
         }
     }
 
+    QrSheet {
+        id: qrSheet
+        objectName: "qrSheet"
+        model: section.model
+    }
+
     // One menu for every row: the rows stay cheap to create.
     Menu {
         id: actions
@@ -146,6 +152,10 @@ ColumnLayout {
         ActionItem {
             text: "Open share page"
             onTriggered: section.model.openLink(actions.file)
+        }
+        ActionItem {
+            text: "Show QR code"
+            onTriggered: qrSheet.show(actions.file)
         }
         ActionItem {
             text: "Change access…"

@@ -1,0 +1,76 @@
+#include "model/MadeFiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QTemporaryDir>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QString failedText(const QString& name, const QString& reason) {
+    return u"The file “%1” could not be written: %2."_s.arg(name, reason);
+}
+
+} // namespace
+
+std::expected<QString, QString> MadeFiles::newFolder() {
+    if (m_cacheDir.isEmpty())
+        return std::unexpected(u"This computer has no cache folder."_s);
+    const QString base = QDir(m_cacheDir).filePath(u"Parvel/shared"_s);
+    if (!QDir().mkpath(base))
+        return std::unexpected(u"The folder “%1” could not be made."_s.arg(base));
+    QTemporaryDir folder(base + u"/XXXXXX"_s); // owner-only
+    if (!folder.isValid())
+        return std::unexpected(failedText(base, folder.errorString()));
+    folder.setAutoRemove(false);
+    return folder.path();
+}
+
+std::expected<QUrl, QString> MadeFiles::write(const QString& name, const QByteArray& bytes) {
+    const auto folder = newFolder();
+    if (!folder)
+        return std::unexpected(folder.error());
+    const QString path = QDir(*folder).filePath(name);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        QDir(*folder).removeRecursively();
+        return std::unexpected(failedText(name, file.errorString()));
+    }
+    m_paths.append(path);
+    return QUrl::fromLocalFile(path);
+}
+
+std::expected<QUrl, QString> MadeFiles::copy(const QString& name, const QString& source) {
+    const auto folder = newFolder();
+    if (!folder)
+        return std::unexpected(folder.error());
+    const QString path = QDir(*folder).filePath(name);
+    QFile original(source);
+    if (!original.copy(path)) {
+        QDir(*folder).removeRecursively();
+        return std::unexpected(failedText(name, original.errorString()));
+    }
+    m_paths.append(path);
+    return QUrl::fromLocalFile(path);
+}
+
+void MadeFiles::keepOnly(const QList<QUrl>& selection) {
+    const QStringList paths = m_paths;
+    for (const QString& path : paths)
+        if (!selection.contains(QUrl::fromLocalFile(path)))
+            remove(path);
+}
+
+void MadeFiles::removeAll() {
+    const QStringList paths = m_paths;
+    for (const QString& path : paths)
+        remove(path);
+}
+
+void MadeFiles::remove(const QString& path) {
+    m_paths.removeAll(path);
+    QDir(QFileInfo(path).path()).removeRecursively();
+}
