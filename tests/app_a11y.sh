@@ -28,7 +28,7 @@ cleanup() {
     wait 2>/dev/null || true
     # `parvel --upload` wakes the desktop portal, whose document store
     # mounts itself in the runtime folder while the session lasts.
-    fusermount -u "$work/runtime/doc" 2>/dev/null || true
+    fusermount -uz "$work/runtime/doc" 2>/dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT
