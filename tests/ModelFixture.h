@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -174,6 +175,14 @@ public:
     size_t count(const std::string& method, const std::string& path) const {
         return requests(method, path).size();
     }
+    // Every request as "METHOD path" with identifiers as "*", in arrival order.
+    QStringList trail() const {
+        static const QRegularExpression id(u"/(files|upload|devices)/[^/]+"_s);
+        QStringList lines;
+        for (auto& r : server->requests())
+            lines.append(QString::fromStdString(r.method + ' ' + r.path).replace(id, u"/\\1/*"_s));
+        return lines;
+    }
 
     // A finished file on the server, uploaded through the client's own calls.
     SharedFile seed(const QString& name, qint64 size) {
@@ -208,6 +217,11 @@ private:
 
 inline QJsonObject bodyOf(const devserver::RecordedRequest& request) {
     return QJsonDocument::fromJson(QByteArray::fromStdString(request.body)).object();
+}
+
+// "a|b|c" as a list of three texts.
+inline QStringList lines(const char* text) {
+    return QString::fromUtf8(text).split(u'|');
 }
 
 // A null text when the header is absent.

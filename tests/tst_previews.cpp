@@ -69,12 +69,9 @@ private Q_SLOTS:
             }
 
         // A second run replaces them, and shows the files of the local index.
-        SharedFile file;
-        file.id = u"f1"_s;
-        file.name = u"quarterly-report.pdf"_s;
-        file.size = 1'200'000;
-        file.createdAt = u"2026-01-01T00:00:00Z"_s;
-        file.url = u"https://files.example.org/s/f1"_s;
+        const SharedFile file{
+            u"f1"_s, u"quarterly-report.pdf"_s, 1'200'000,
+            false,   u"2026-01-01T00:00:00Z"_s, u"https://files.example.org/s/f1"_s};
         QVERIFY(LocalIndex::write(m_scratch.filePath(u"data"_s), {file}));
         const QString empty = out.filePath(u"parvel-empty-light.png"_s);
         const QImage before(empty);
@@ -85,9 +82,7 @@ private Q_SLOTS:
 
     void unwritableFolder() {
         // A file where a folder should be; refused even to root, unlike modes.
-        QFile blocker(m_scratch.filePath(u"blocker"_s));
-        QVERIFY(blocker.open(QIODevice::WriteOnly));
-        blocker.close();
+        QVERIFY(QFile(m_scratch.filePath(u"blocker"_s)).open(QIODevice::WriteOnly));
         const Outcome outcome = render(u"blocker/previews"_s);
         QCOMPARE(outcome.status, 1);
         QVERIFY2(failureLine(outcome.err), qPrintable(outcome.err));
