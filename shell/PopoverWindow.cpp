@@ -5,6 +5,7 @@
 #include "shell/PointerButtons.h"
 #include "shell/PopoverPlacement.h"
 #include "shell/QmlHost.h"
+#include "shell/SwayPlacement.h"
 
 #include <QCursor>
 #include <QDropEvent>
@@ -31,11 +32,25 @@ constexpr qint64 focusLossGraceMs = 400;
 constexpr int buttonPollMs = 30;
 constexpr qint64 dropAfterReleaseMs = 1000;
 
-QScreen* screenAt(const QRect& icon) {
-    const QPoint point = icon.isEmpty() ? QCursor::pos() : icon.center();
-    if (QScreen* screen = QGuiApplication::screenAt(point))
-        return screen;
-    return QGuiApplication::primaryScreen();
+// With nothing known of the icon, a plain X11 desktop still knows where the
+// pointer is, which is next to the icon more often than not. Under XWayland
+// it only knows the pointer's last place over one of our windows.
+QRect anchorOrPointer(const QRect& icon) {
+    if (!icon.isEmpty() || QGuiApplication::platformName() != u"xcb" ||
+        !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        return icon;
+    return QRect(QCursor::pos(), QSize(1, 1));
+}
+
+QList<QRect> screenAreas() {
+    QList<QRect> areas;
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    if (QScreen* primary = QGuiApplication::primaryScreen())
+        areas.append(primary->availableGeometry());
+    for (QScreen* screen : screens)
+        if (screen != QGuiApplication::primaryScreen())
+            areas.append(screen->availableGeometry());
+    return areas;
 }
 
 } // namespace
@@ -110,26 +125,45 @@ void PopoverWindow::show() {
     // outside the curve.
     if (QQuickItem* root = m_window->rootObject())
         root->setProperty("cornerRadius", m_translucent && windowsBlend() ? cornerRadius : 0);
-    const QRect icon = m_iconGeometry ? m_iconGeometry() : QRect();
-    QScreen* screen = screenAt(icon);
-    if (screen) {
+    const QRect icon = anchorOrPointer(m_iconGeometry ? m_iconGeometry() : QRect());
+    const QPoint position = popoverPosition(icon, popoverSize, screenAreas());
+    if (QScreen* screen = QGuiApplication::screenAt(position + QPoint(1, 1)))
         m_window->setScreen(screen);
-        m_window->setPosition(popoverPosition(icon, popoverSize, screen->availableGeometry()));
-    }
+    m_window->setPosition(position);
     m_shown = true;
     m_activatedSinceShown = m_window->isActive();
     m_awaitingFrame = true;
     m_fade->stop();
     const bool animate = m_motionAllowed && m_motionAllowed();
-    m_window->setOpacity(animate ? 0.0 : 1.0);
+    // Under sway the window first appears where sway puts it, and goes to
+    // the pointer, which sway knows better than any panel: it stays
+    // transparent until it has been moved.
+    const bool moveFirst = swayPlacesWindows();
+    m_window->setOpacity(animate || moveFirst ? 0.0 : 1.0);
     m_window->show();
     m_window->raise();
     m_window->requestActivate();
-    if (animate) {
-        m_fade->setStartValue(0.0);
-        m_fade->setEndValue(1.0);
-        m_fade->start();
-    }
+    const int showing = ++m_showing;
+    const auto reveal = [this, animate, showing] {
+        if (!m_shown || showing != m_showing)
+            return;
+        if (animate) {
+            m_fade->setStartValue(0.0);
+            m_fade->setEndValue(1.0);
+            m_fade->start();
+        } else {
+            m_window->setOpacity(1.0);
+        }
+    };
+    if (moveFirst)
+        placeBySway(
+            *m_window,
+            [](QPoint pointer, QRect usable) {
+                return popoverPosition(QRect(pointer, QSize(1, 1)), popoverSize, {usable});
+            },
+            this, [reveal](bool) { reveal(); });
+    else if (animate)
+        reveal();
 }
 
 void PopoverWindow::focusLost() {

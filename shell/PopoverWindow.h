@@ -70,6 +70,7 @@ private:
     bool m_dark = false;
     bool m_shown = false;
     bool m_awaitingFrame = false;
+    int m_showing = 0;
     // A focus loss while fading in is acted on when the fade ends, and only
     // when the window had the focus: a desktop that never gave it keeps the
     // popover as shown.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QRect>
 
@@ -8,18 +9,22 @@ class QAction;
 class QMenu;
 class QSystemTrayIcon;
 class QTimer;
+class StatusNotifierItem;
 
-// The icon in the panel's tray: a left click toggles the popover, and a
-// context menu serves the tray hosts that only show menus. The icon stays
-// registered for the life of the process, so a tray host that starts later
-// still picks it up.
+// The icon in the panel: a left click toggles the popover at the icon, and a
+// context menu serves the hosts that show menus. Where a StatusNotifierItem
+// watcher is on the session bus (most current panels) the icon is our own
+// StatusNotifierItem; otherwise Qt's tray icon, for XEmbed trays. Never both:
+// one icon per desktop. The icon stays registered for the life of the
+// process, so a tray host that starts later still picks it up.
 class StatusIcon final : public QObject {
     Q_OBJECT
 public:
     explicit StatusIcon(AppShell& shell, QObject* parent = nullptr);
     ~StatusIcon() override;
 
-    // The icon's place on screen; empty when the tray host does not say.
+    // Where the icon is: its rectangle on XEmbed trays, the point of the
+    // last click on StatusNotifierItem hosts; empty when unknown.
     QRect geometry() const;
     bool isEmbedded() const;
 
@@ -35,12 +40,18 @@ Q_SIGNALS:
     void embedded();
 
 private:
+    void useStatusNotifierItem();
     void updateStatus();
+    void reportEmbedded();
 
     AppShell& m_shell;
     QMenu* m_menu;
     QAction* m_statusLine;
     QSystemTrayIcon* m_tray;
+    StatusNotifierItem* m_item = nullptr;
     QTimer* m_trayWatch;
+    QRect m_clickPoint;
+    QElapsedTimer m_lastActivation;
     int m_waitedMs = 0;
+    bool m_reported = false;
 };

@@ -9,6 +9,7 @@
 #include "shell/PopoverWindow.h"
 #include "shell/RunNotifier.h"
 #include "shell/StatusText.h"
+#include "shell/SwayPlacement.h"
 
 #include <QMimeData>
 #include <QQmlEngine>
@@ -419,15 +420,67 @@ private Q_SLOTS:
         QCOMPARE(runEndNotice(true, done, QString()), std::nullopt);
         QCOMPARE(runEndNotice(false, QString(), QString()), std::nullopt);
 
-        const QRect screen(0, 24, 1920, 1056); // a 24-pixel panel at the top
+        // Where the popover goes: centred on the icon or click point, below
+        // it in the top half of its screen, above it in the bottom half, kept
+        // on that screen; with nothing known, the primary's top-right corner.
         const QSize size(336, 560);
-        // Under the icon, centred on it; kept on screen at the right edge;
-        // above an icon in a bottom panel; top-right when nothing is known.
-        QCOMPARE(popoverPosition(QRect(1000, 0, 24, 24), size, screen), QPoint(844, 30));
-        QCOMPARE(popoverPosition(QRect(1896, 0, 24, 24), size, screen), QPoint(1584, 30));
-        QCOMPARE(popoverPosition(QRect(1000, 1056, 24, 24), size, QRect(0, 0, 1920, 1056)),
-                 QPoint(844, 490));
-        QCOMPARE(popoverPosition(QRect(), size, screen), QPoint(1578, 30));
+        const QRect top(0, 24, 1920, 1056); // a 24-pixel panel at the top
+        const QRect left(-1280, 0, 1280, 1024), right(1920, 0, 1280, 1024);
+        const QList<QRect> one{top}, three{top, left, right};
+        const auto at = [](int x, int y) { return QRect(x, y, 1, 1); };
+        const struct {
+            QRect anchor;
+            QList<QRect> screens;
+            QPoint position;
+        } cases[] = {
+            {QRect(1000, 0, 24, 24), one, {844, 30}},  // icon in a top panel
+            {QRect(1896, 0, 24, 24), one, {1584, 30}}, // right edge
+            {QRect(0, 0, 24, 24), one, {0, 30}},       // left edge
+            {at(1268, 1070), one, {1100, 504}},        // bottom half: above
+            {at(400, 540), one, {232, 520}},           // top half: below, kept on screen
+            {at(400, 600), one, {232, 34}},            // bottom half: above
+            {at(100, 1079), one, {0, 513}},            // bottom-left corner
+            {QRect(), three, {1578, 30}},              // nothing known
+            {at(-640, 1020), three, {-808, 454}},      // on the left screen
+            {at(3190, 5), three, {2864, 12}},          // right screen's top-right
+            {at(5000, 2000), three, {2864, 464}},      // off every screen: the nearest
+        };
+        for (const auto& c : cases)
+            QCOMPARE(popoverPosition(c.anchor, size, c.screens), c.position);
+
+        // The sway command's wire format and its answers.
+        QCOMPARE(i3IpcMessage(0, "exit"), QByteArray("i3-ipc\x04\0\0\0\0\0\0\0exit", 18));
+        QVERIFY(i3IpcCommandsSucceeded(R"([{"success": true}])"));
+        QVERIFY(!i3IpcCommandsSucceeded(R"([{"success": false, "error": "No matching node."}])"));
+        QVERIFY(!i3IpcCommandsSucceeded(""));
+
+        // Where sway's tree puts our window, and the pointer that sway centred
+        // it on: exact away from the edges; at a panel's inner edge when the
+        // window touches an edge a panel takes.
+        const QByteArray tree =
+            R"({"type": "root", "rect": {"x": 0, "y": 0, "width": 2560, "height": 720},
+            "nodes": [{"type": "output", "rect": {"x": 1280, "y": 0, "width": 1280, "height": 720},
+              "nodes": [{"type": "workspace", "rect": {"x": 1280, "y": 0, "width": 1280, "height": 690},
+                "nodes": [], "floating_nodes": [{"window": 4194307,
+                  "rect": {"x": 1752, "y": 160, "width": 336, "height": 560}}]}]}]})";
+        const auto place = swayPlaceOf(tree, 4194307);
+        QVERIFY(place);
+        QCOMPARE(place->window, QRect(1752, 160, 336, 560));
+        QCOMPARE(place->output, QRect(1280, 0, 1280, 720));
+        QCOMPARE(place->usable, QRect(1280, 0, 1280, 690));
+        QVERIFY(!swayPlaceOf(tree, 7));
+        const QRect output(0, 0, 1280, 720), bottomBar(0, 0, 1280, 690), topBar(0, 30, 1280, 690);
+        const struct {
+            QRect window, usable;
+            QPoint pointer;
+        } pointers[] = {
+            {QRect(472, 80, 336, 560), bottomBar, {640, 360}},  // nowhere near an edge
+            {QRect(472, 160, 336, 560), bottomBar, {640, 690}}, // in the bottom panel
+            {QRect(944, 0, 336, 560), topBar, {1112, 29}},      // in the top panel, right
+            {QRect(472, 160, 336, 560), output, {640, 440}},    // no panel at that edge
+        };
+        for (const auto& p : pointers)
+            QCOMPARE(pointerOf({p.window, output, p.usable}), p.pointer);
     }
 };
 
