@@ -1,6 +1,7 @@
 #include "shell/QmlHost.h"
 
 #include "model/ParvelModel.h"
+#include "ui/AccessibleControl.h"
 
 #include <QLoggingCategory>
 #include <QQmlEngine>
@@ -12,6 +13,7 @@ Q_DECLARE_LOGGING_CATEGORY(lcShell)
 using namespace Qt::StringLiterals;
 
 void hostView(QQuickView& window, const QString& typeName, ParvelModel& model, bool dark) {
+    AccessibleControl::install();
     window.setResizeMode(QQuickView::SizeRootObjectToView);
     window.setInitialProperties(
         {{u"model"_s, QVariant::fromValue(&model)}, {u"dark"_s, QVariant(dark)}});

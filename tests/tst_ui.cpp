@@ -92,7 +92,7 @@ double contrast(QColor a, QColor b) {
         return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
                0.0722 * channel(c.blueF());
     };
-    const auto [dim, bright] = std::minmax(luminance(a), luminance(b));
+    const auto [dim, bright] = std::minmax({luminance(a), luminance(b)});
     return (bright + 0.05) / (dim + 0.05);
 }
 

@@ -13,6 +13,8 @@ T.AbstractButton {
     required property var file
     required property CopyConfirmations confirmations
     readonly property bool copied: confirmations.ids.indexOf(file.id) >= 0
+    // Tells the card's focus keeping which file this button copies.
+    readonly property bool copiesFile: true
 
     implicitWidth: 28
     implicitHeight: 28

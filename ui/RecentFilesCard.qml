@@ -29,6 +29,28 @@ Sheet {
         function onFilesChanged() { card.revision++ }
     }
 
+    // The file whose copy button had the focus last. Rows are rebuilt when
+    // their number changes (a status line takes a row's place) and re-read
+    // their file when the list is assigned: the focus stays with the file.
+    property string focusedId: ""
+    function keepFocus() {
+        Qt.callLater(() => {
+            const row = rowsRepeater.itemAt(card.shownIds.indexOf(card.focusedId))
+            const window = card.Window.window
+            if (!row || !window || row.button.activeFocus)
+                return
+            const focused = window.activeFocusItem
+            let lost = !focused || !focused.visible || !focused.enabled
+                || (focused.copiesFile !== undefined && focused.file.id !== card.focusedId)
+            // Taken back by a scope around the card (a closed menu gives it there).
+            for (let up = card; up && !lost; up = up.parent)
+                lost = up === focused
+            if (lost)
+                row.button.forceActiveFocus(Qt.TabFocusReason)
+        })
+    }
+    onRevisionChanged: keepFocus()
+
     // A row that leaves the screen ends its confirmation at once; so does
     // closing the popover.
     CopyConfirmations {
@@ -83,14 +105,17 @@ Sheet {
     }
 
     Repeater {
+        id: rowsRepeater
         objectName: "recentRows"
         model: card.rows
+        onItemAdded: card.keepFocus()
 
         delegate: ColumnLayout {
             id: row
 
             required property int index
             readonly property var file: { card.revision; return card.model.files.at(index) }
+            readonly property Item button: copyButton
 
             Layout.fillWidth: true
             spacing: 0
@@ -139,6 +164,7 @@ Sheet {
                         }
                         PlainLabel {
                             text: "·"
+                            Accessible.ignored: true
                             font: Palvo.small
                             color: Palvo.ink2
                         }
@@ -156,6 +182,7 @@ Sheet {
                     file: row.file
                     confirmations: copiedLinks
                     Accessible.description: accessLabel.text + " · " + row.file.formattedSize
+                    onActiveFocusChanged: if (activeFocus) card.focusedId = row.file.id
                     // The row's other actions, from the keyboard.
                     Keys.onMenuPressed: menu.popup(copyButton, 0, copyButton.height)
                     Keys.onPressed: event => {
@@ -179,6 +206,10 @@ Sheet {
 
             Menu {
                 id: menu
+                title: "Actions for " + row.file.name
+                onClosed: card.keepFocus()
+                // Its own dialog object, the one a screen reader reads, gets the title.
+                Component.onCompleted: contentItem.parent.Accessible.name = Qt.binding(() => menu.title)
                 MenuItem {
                     text: "Copy link"
                     onTriggered: card.model.copyLink(row.file, true)

@@ -23,6 +23,19 @@ Rectangle {
     // The computer awaiting disconnect confirmation (a Device), else null.
     property var revoking: null
     property bool launchAtLogin: SettingsSupport.launchAtLogin()
+    // The control that opened the sheet or question showing: the keyboard
+    // focus goes back there when it closes (to the section switch when that
+    // control has gone, as a deleted file's row).
+    property Item opener: null
+
+    function returnFocus() {
+        Qt.callLater(() => {
+            if (view.opener && view.opener.visible && view.opener.enabled)
+                view.opener.forceActiveFocus(Qt.OtherFocusReason)
+            else
+                sectionSwitch.focusCurrent()
+        })
+    }
 
     // True while the window shows this view.
     readonly property bool onScreen: visible && Window.window !== null && Window.window.visible
@@ -66,10 +79,10 @@ Rectangle {
                 text: "Parvel"
                 font: Palvo.h2
                 Accessible.role: Accessible.Heading
-                Accessible.name: text
             }
             Item { Layout.fillWidth: true }
             SegmentedControl {
+                id: sectionSwitch
                 objectName: "sectionSwitch"
                 Layout.preferredWidth: 330
                 labels: ["Files", "Your computers", "Settings"]
@@ -139,7 +152,10 @@ Rectangle {
             if (file)
                 view.model.deleteFile(file)
         }
-        onDismissed: view.deleting = null
+        onDismissed: {
+            view.deleting = null
+            view.returnFocus()
+        }
     }
 
     ConfirmAlert {
@@ -153,6 +169,9 @@ Rectangle {
             if (device)
                 view.model.revoke(device)
         }
-        onDismissed: view.revoking = null
+        onDismissed: {
+            view.revoking = null
+            view.returnFocus()
+        }
     }
 }

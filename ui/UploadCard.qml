@@ -17,7 +17,41 @@ Item {
 
     implicitHeight: sheet.implicitHeight
 
-    component AccessButton: T.AbstractButton {
+    // The upload button hides while a run goes and Cancel takes its place:
+    // the keyboard focus moves along instead of staying on a hidden button.
+    function focusLost() {
+        const focused = Window.window ? Window.window.activeFocusItem : null
+        if (!focused || !focused.visible || !focused.enabled)
+            return true
+        // Taken back by a scope around the card: no control has it.
+        for (let up = card; up; up = up.parent)
+            if (up === focused)
+                return true
+        return false
+    }
+    // A control that goes away or off with the focus (the upload button when
+    // a run ends and the selection is cleared) leaves it nowhere: it comes
+    // back to the drop zone, after any other view had the chance to put it
+    // somewhere better (a recent file's rebuilt row).
+    Timer {
+        id: focusRescue
+        interval: 100
+        onTriggered: if (card.visible && card.Window.window && card.focusLost())
+            dropZone.forceActiveFocus(Qt.OtherFocusReason)
+    }
+    Connections {
+        target: card.Window.window
+        function onActiveFocusItemChanged() { focusRescue.restart() }
+    }
+    onUploadingChanged: Qt.callLater(() => {
+        if (card.uploading && (card.focusLost() || uploadButton.activeFocus))
+            cancelButton.forceActiveFocus(Qt.OtherFocusReason)
+        else if (!card.uploading && (card.focusLost() || cancelButton.activeFocus))
+            (uploadButton.enabled ? uploadButton : dropZone).forceActiveFocus(Qt.OtherFocusReason)
+    })
+
+    // A radio button: a screen reader hears the choice and whether it is on.
+    component AccessButton: T.RadioButton {
         id: access
 
         required property bool protectedChoice
@@ -30,11 +64,15 @@ Item {
         bottomPadding: 7
         font: Palvo.small
         focusPolicy: Qt.StrongFocus
-        Accessible.role: Accessible.Button
+        autoExclusive: false
+        checked: selected
+        indicator: null
         Accessible.name: text
-        Accessible.description: selected ? "Selected" : "Not selected"
-        Accessible.selected: selected
-        onClicked: card.model.usePassword = protectedChoice
+        // A press toggles `checked` itself: the model decides, the binding stays.
+        onClicked: {
+            card.model.usePassword = protectedChoice
+            checked = Qt.binding(() => access.selected)
+        }
 
         contentItem: Text {
             text: access.text
@@ -175,7 +213,10 @@ Item {
                     ToolTip.visible: hovered
                     ToolTip.text: "Clear selected files"
                     ToolTip.delay: 600
-                    onClicked: card.model.setFiles([], false)
+                    onClicked: {
+                        card.model.setFiles([], false)
+                        dropZone.forceActiveFocus(Qt.OtherFocusReason)
+                    }
                     contentItem: Item {
                         SymbolImage {
                             anchors.centerIn: parent
@@ -285,6 +326,7 @@ Item {
 
             // Action row.
             PrimaryButton {
+                id: uploadButton
                 objectName: "uploadButton"
                 Layout.fillWidth: true
                 visible: !card.uploading
@@ -306,6 +348,7 @@ Item {
                     to: 1
                     value: card.model.progress
                     Accessible.name: "Upload progress"
+                    onValueChanged: Announcer.valueChanged(bar)
                     background: Rectangle {
                         implicitHeight: 4
                         radius: 2
@@ -323,10 +366,12 @@ Item {
                 }
                 PlainLabel {
                     objectName: "percentLabel"
+                    Accessible.ignored: true
                     text: Rules.percentText(card.model.progress)
                     font: Palvo.mono(11)
                 }
                 PlainButton {
+                    id: cancelButton
                     objectName: "cancelButton"
                     text: "Cancel"
                     textColor: Palvo.ink

@@ -22,6 +22,9 @@ TextEdit {
     selectionColor: Palvo.accentSoft
     selectedTextColor: color
     activeFocusOnTab: visible
-    Accessible.role: Accessible.StaticText
+    // Each new message reaches a screen reader as an alert (an error) or a
+    // notification, wherever the focus is.
+    Accessible.role: kind === Rules.Error ? Accessible.AlertMessage : Accessible.Notification
     Accessible.name: text
+    onTextChanged: if (text !== "") Announcer.announce(feedback)
 }

@@ -15,6 +15,8 @@ TextField {
     font: Palvo.working
     // One dot for every password field, smaller than the default circle.
     passwordCharacter: "•"
+    // Named by its placeholder (AccessibleControl reads it: Qt Quick keeps a
+    // password field's name empty).
     Accessible.name: placeholderText
 
     background: Rectangle {

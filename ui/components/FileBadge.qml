@@ -23,5 +23,6 @@ Rectangle {
         text: Rules.badgeLabel(badge.name)
         font: Palvo.mono(11)
         color: Palvo.ink2
+        Accessible.ignored: true
     }
 }

@@ -35,7 +35,11 @@ Popup {
     // Escape closes it without going through `editing`; every other way
     // clears `editing` first (and must not write it again while `shown` is
     // still being updated).
-    onClosed: if (settings.editing) settings.editing = null
+    onClosed: {
+        if (settings.editing)
+            settings.editing = null
+        settings.returnFocus()
+    }
     onOpened: (settings.protectedEdit ? passwordField : protectSwitch).forceActiveFocus(Qt.PopupFocusReason)
 
     // Switching protection on leads straight to the field to type in.
@@ -63,9 +67,10 @@ Popup {
     }
     T.Overlay.modal: Rectangle { color: Qt.rgba(0, 0, 0, 0.25) }
 
+    // The sheet's own dialog object gets the name; its content is no dialog.
+    Component.onCompleted: contentItem.parent.Accessible.name = "Link access"
+
     contentItem: ColumnLayout {
-        Accessible.role: Accessible.Dialog
-        Accessible.name: "Link access"
         spacing: 16
         // Return saves from anywhere in the sheet, as a default button would.
         Keys.onReturnPressed: sheet.save()
@@ -75,7 +80,6 @@ Popup {
             text: "Link access"
             font: Palvo.h2
             Accessible.role: Accessible.Heading
-            Accessible.name: text
         }
         PlainLabel {
             objectName: "sheetFileName"

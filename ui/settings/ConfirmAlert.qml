@@ -39,9 +39,10 @@ Popup {
     }
     T.Overlay.modal: Rectangle { color: Qt.rgba(0, 0, 0, 0.25) }
 
+    // The question's own dialog object is named by its title.
+    Component.onCompleted: contentItem.parent.Accessible.name = Qt.binding(() => alert.title)
+
     contentItem: ColumnLayout {
-        Accessible.role: Accessible.AlertMessage
-        Accessible.name: alert.title
         spacing: 12
         Keys.onReturnPressed: alert.close()
         Keys.onEnterPressed: alert.close()

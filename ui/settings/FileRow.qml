@@ -18,6 +18,25 @@ Item {
     signal copyRequested(var file)
 
     implicitHeight: 65
+    Accessible.role: Accessible.ListItem
+    Accessible.name: row.name
+
+    // Tab goes from row to row in the list's order: the reused rows' own
+    // order as items is not the list's.
+    function focusRow(step) {
+        const view = row.ListView.view
+        const next = row.index + step
+        if (!view || next < 0 || next >= view.count)
+            return false
+        view.positionViewAtIndex(next, ListView.Contain)
+        const target = view.itemAtIndex(next)
+        const button = target ? (step > 0 ? target.firstButton : target.lastButton) : null
+        if (button)
+            button.forceActiveFocus(Qt.TabFocusReason)
+        return button !== null
+    }
+    readonly property Item firstButton: copyButton
+    readonly property Item lastButton: more
 
     // Tabbing onto a row that is partly outside the list scrolls it in.
     function reveal(focused) {
@@ -53,8 +72,10 @@ Item {
             }
         }
         PushButton {
+            id: copyButton
             text: "Copy link"
-            Accessible.description: row.name
+            Keys.onBacktabPressed: event => event.accepted = row.focusRow(-1)
+            Accessible.name: "Copy link for " + row.name
             onClicked: row.copyRequested(row.file)
             onActiveFocusChanged: row.reveal(activeFocus)
         }
@@ -63,6 +84,7 @@ Item {
             objectName: "actionsButton"
             Accessible.name: "Actions for " + row.name
             onClicked: row.actionsRequested(row.file, more)
+            Keys.onTabPressed: event => event.accepted = row.focusRow(1)
             onActiveFocusChanged: row.reveal(activeFocus)
         }
     }

@@ -64,6 +64,8 @@ ColumnLayout {
             ListView {
                 id: list
                 objectName: "fileList"
+                Accessible.role: Accessible.List
+                Accessible.name: "Shared files"
 
                 property real keptY: 0
 
@@ -136,11 +138,14 @@ ColumnLayout {
     Menu {
         id: actions
         objectName: "fileActions"
+        title: actions.file ? "Actions for " + actions.file.name : ""
+        Component.onCompleted: contentItem.parent.Accessible.name = Qt.binding(() => actions.title)
 
         property var file: null
 
         function show(file, anchor) {
             actions.file = file
+            section.settings.opener = anchor
             popup(anchor, 0, anchor.height)
         }
 

@@ -118,14 +118,18 @@ ColumnLayout {
 
             PlainLabel {
                 text: row.name
+                // The current computer's name says so where it is read.
+                Accessible.name: row.deviceId === section.model.currentDeviceID ? text + ", " + thisMac.text : text
                 elide: Text.ElideRight
                 Layout.maximumWidth: row.width - 200
                 Layout.alignment: Qt.AlignBaseline
             }
             // The smaller tag sits on the name's baseline.
             PlainLabel {
+                id: thisMac
                 objectName: "thisMac"
                 Layout.alignment: Qt.AlignBaseline
+                Accessible.ignored: true
                 visible: row.deviceId === section.model.currentDeviceID
                 text: "This computer"
                 font: Palvo.small
@@ -133,11 +137,15 @@ ColumnLayout {
             }
             Item { Layout.fillWidth: true }
             PushButton {
+                id: disconnectButton
                 objectName: "disconnectButton"
                 visible: SettingsSupport.canDisconnect(row.deviceId, section.model.currentDeviceID)
                 text: "Disconnect…"
-                Accessible.description: row.name
-                onClicked: section.settings.revoking = row.device
+                Accessible.name: "Disconnect " + row.name + "…"
+                onClicked: {
+                    section.settings.opener = disconnectButton
+                    section.settings.revoking = row.device
+                }
             }
         }
     }

@@ -2,14 +2,24 @@ import QtQuick
 import QtQuick.Templates as T
 import Parvel
 
-// A row of equal segments, one selected. Tab reaches each segment; Space or
-// Return selects it, Left and Right move along.
+// A row of equal segments, one selected: page tabs to a screen reader, the
+// current one checked. Tab reaches each segment; Space or Return selects it,
+// Left and Right select the neighbour and move the focus there.
 Rectangle {
     id: control
 
     property var labels: []
     property int current: 0
     signal selected(int index)
+
+    function move(from, step) {
+        const to = Math.max(0, Math.min(labels.length - 1, from + step))
+        selected(to)
+        tabs.itemAt(to).forceActiveFocus(Qt.TabFocusReason)
+    }
+    function focusCurrent() {
+        tabs.itemAt(current).forceActiveFocus(Qt.OtherFocusReason)
+    }
 
     implicitWidth: 330
     implicitHeight: 28
@@ -26,9 +36,10 @@ Rectangle {
         anchors.margins: 2
 
         Repeater {
+            id: tabs
             model: control.labels
 
-            T.AbstractButton {
+            T.TabButton {
                 id: segment
 
                 required property int index
@@ -39,15 +50,18 @@ Rectangle {
                 height: segments.height
                 text: modelData
                 focusPolicy: Qt.StrongFocus
-                checkable: false
-                Accessible.role: Accessible.PageTab
+                autoExclusive: false
+                checked: chosen
                 Accessible.name: text
-                Accessible.checked: chosen
-                onClicked: control.selected(index)
+                // A press toggles `checked` itself: `current` decides, the binding stays.
+                onClicked: {
+                    control.selected(index)
+                    checked = Qt.binding(() => segment.chosen)
+                }
                 Keys.onReturnPressed: control.selected(index)
                 Keys.onEnterPressed: control.selected(index)
-                Keys.onLeftPressed: control.selected(Math.max(0, control.current - 1))
-                Keys.onRightPressed: control.selected(Math.min(control.labels.length - 1, control.current + 1))
+                Keys.onLeftPressed: control.move(index, -1)
+                Keys.onRightPressed: control.move(index, 1)
 
                 background: Rectangle {
                     radius: 5
