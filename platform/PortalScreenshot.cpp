@@ -1,4 +1,5 @@
 #include "platform/PortalScreenshot.h"
+#include "platform/SessionBus.h"
 
 #include <QDBusConnection>
 #include <QDBusObjectPath>
@@ -89,11 +90,9 @@ struct Answer {
 // One Screenshot request and its answer; none when there is no portal.
 QCoro::Task<std::optional<Answer>> ask(bool interactive) {
     // Never a bus of our own making: without a session there is no portal.
-    if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
+    if (!SessionBus::connected())
         co_return std::nullopt;
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
-        co_return std::nullopt;
 
     const QString token = u"parvel%1"_s.arg(QRandomGenerator::global()->generate());
     const auto request = std::make_unique<PortalRequest>(bus);

@@ -1,6 +1,7 @@
 #include "shell/StatusIcon.h"
 
 #include "model/ParvelModel.h"
+#include "platform/SessionBus.h"
 #include "shell/AppShell.h"
 #include "shell/StatusNotifierItem.h"
 #include "shell/StatusText.h"
@@ -26,13 +27,6 @@ constexpr qint64 sameClickMs = 50;
 const QString symbolicName = u"dev.parvel.Parvel-symbolic"_s;
 // What a screen reader says for the icon.
 const QString accessibleName = u"Parvel. Click to share files."_s;
-
-// Only a bus that the environment names: asking Qt for "the session bus"
-// without one may start a bus of its own through X11.
-bool sessionBusConfigured() {
-    return !qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS") &&
-           QDBusConnection::sessionBus().isConnected();
-}
 
 // The glyph with a dark rim that reads on any panel; hosts that recolour
 // symbolic icons get the installed symbolic icon's name as well.
@@ -68,7 +62,7 @@ StatusIcon::StatusIcon(AppShell& shell, QObject* parent)
                         &ParvelModel::progressChanged})
         QObject::connect(&model, signal, this, &StatusIcon::updateStatus);
 
-    const bool bus = sessionBusConfigured();
+    const bool bus = SessionBus::connected();
     if (bus && StatusNotifierItem::watcherExists(QDBusConnection::sessionBus())) {
         useStatusNotifierItem();
     } else {
