@@ -389,7 +389,11 @@ private Q_SLOTS:
         QVERIFY(run(m));
         QVERIFY(create.fired);
         QCOMPARE(seen(), lines("Upload cancelled.|||before"));
-        QCOMPARE(m_server.trail(), lines("POST /api/files|DELETE /api/files/*"));
+        // The byte transfer may have begun before the cancel was seen; it
+        // does not matter as long as the ticket is discarded.
+        QStringList trail = m_server.trail();
+        trail.removeIf([](const QString& line) { return line.startsWith(u"PUT "_s); });
+        QCOMPARE(trail, lines("POST /api/files|DELETE /api/files/*"));
 
         // The answer completing the first file is in, so that file is
         // finished: kept and linked; the cancel stops the run before the
