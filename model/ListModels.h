@@ -11,7 +11,6 @@
 // list, also when nothing changed: views rebuild their delegates on every
 // assignment, as they do for every other property of the model.
 
-
 // What both lists share: the row count as QML's `count`, and the reset.
 class RecordListModel : public QAbstractListModel {
     Q_OBJECT

@@ -5,7 +5,6 @@
 #include <QUrl>
 #include <QtQml/qqmlregistration.h>
 
-
 // The rules with cases that the views apply, as plain functions so they are
 // tested directly; `Rules` gives QML the same functions.
 namespace ViewRules {
