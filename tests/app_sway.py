@@ -93,6 +93,8 @@ def outer(parvel, devserver):
                         log.write(reason + "\n")
                 return 77
         env = {"PATH": "/usr/local/bin:/usr/bin:/bin", "LANG": "C.UTF-8", "HOME": f"{work}/home"}
+        # The sanitizer build's settings (leak checks off) reach the session too.
+        env.update({k: v for k, v in os.environ.items() if k in ("ASAN_OPTIONS", "UBSAN_OPTIONS")})
         # The session's services talk a lot on standard error: all of it only on failure.
         session = subprocess.run(command, env=env, cwd=work, stdout=subprocess.PIPE,
                                  stderr=subprocess.STDOUT, text=True, errors="replace")

@@ -25,6 +25,7 @@ if [ "${1:-}" != "--session" ]; then
     fi
     status=0
     env -i PATH="$PATH" HOME="$work/home" XDG_RUNTIME_DIR="$work/runtime" \
+        ASAN_OPTIONS="${ASAN_OPTIONS:-}" UBSAN_OPTIONS="${UBSAN_OPTIONS:-}" \
         XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share" \
         XDG_CACHE_HOME="$work/home/.cache" XDG_CURRENT_DESKTOP=sway WORK="$work" PARVEL="$parvel" \
         "${run[@]}" dbus-run-session -- bash "$0" --session || status=$?
