@@ -39,11 +39,7 @@ fail() {
     done
     exit 1
 }
-wait_for() {
-    local limit=$(($1 * 10)); shift
-    for _ in $(seq "$limit"); do "$@" >/dev/null 2>&1 && return 0; sleep 0.1; done
-    return 1
-}
+source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
 
 export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share"
 export XDG_CACHE_HOME="$work/home/.cache" XDG_RUNTIME_DIR="$work/runtime"
@@ -89,17 +85,7 @@ for attempt in 1 2 3; do
     [ "$attempt" -lt 3 ] || fail "trayer showed no panel"
 done
 
-port=""
-for _ in $(seq 50); do
-    candidate=$((20000 + RANDOM % 40000))
-    if ! (exec 3<>"/dev/tcp/127.0.0.1/$candidate") 2>/dev/null; then port=$candidate; break; fi
-done
-[ -n "$port" ] || fail "no free loopback port"
-"$devserver" --data "$work/server" --port "$port" >"$work/server.log" 2>&1 &
-pids+=($!)
-wait_for 10 test -s "$work/server/connection.json" || fail "the dev server did not start"
-export SSL_CERT_FILE="$work/server/ca.pem"
-"$parvel" --import-connection "$work/server/connection.json" >/dev/null || fail "import failed"
+start_devserver
 for i in $(seq -w 1 20); do
     printf 'file %s' "$i" >"$work/files/file-$i.txt"
     "$parvel" --upload "$work/files/file-$i.txt" >/dev/null 2>&1 || fail "upload of file $i failed"

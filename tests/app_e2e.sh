@@ -41,15 +41,7 @@ report() {
     done
 }
 fail() { report "$@"; exit 1; }
-# wait_for SECONDS COMMAND…: polls every 0.1 s.
-wait_for() {
-    local limit=$(($1 * 10)); shift
-    for _ in $(seq "$limit"); do
-        if "$@" >/dev/null 2>&1; then return 0; fi
-        sleep 0.1
-    done
-    return 1
-}
+source "$(dirname "${BASH_SOURCE[0]}")/harness.sh"
 
 export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share"
 export XDG_CACHE_HOME="$work/home/.cache" XDG_RUNTIME_DIR="$work/runtime"
@@ -72,17 +64,7 @@ wait_for 30 wm_running || fail "openbox did not start"
 pids+=($!)
 wait_for 30 test -e "$work/notifications.log.ready" || fail "the notification server did not start"
 
-port=""
-for _ in $(seq 50); do
-    candidate=$((20000 + RANDOM % 40000))
-    if ! (exec 3<>"/dev/tcp/127.0.0.1/$candidate") 2>/dev/null; then port=$candidate; break; fi
-done
-[ -n "$port" ] || fail "no free loopback port"
-"$devserver" --data "$work/server" --port "$port" >"$work/server.log" 2>&1 &
-pids+=($!)
-wait_for 30 test -s "$work/server/connection.json" || fail "the dev server did not start"
-export SSL_CERT_FILE="$work/server/ca.pem"
-"$parvel" --import-connection "$work/server/connection.json" >/dev/null
+start_devserver
 
 # trayer is started a second time if its first start shows no panel: the
 # test is about Parvel, not about a tray host that lost a race at start-up.
