@@ -1,4 +1,5 @@
 #include "platform/PortalScreenshot.h"
+#include "platform/Portal.h"
 #include "platform/SessionBus.h"
 
 #include <QDBusConnection>
@@ -23,8 +24,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-const QString portalService = u"org.freedesktop.portal.Desktop"_s;
-const QString portalPath = u"/org/freedesktop/portal/desktop"_s;
 const QString screenshotInterface = u"org.freedesktop.portal.Screenshot"_s;
 const QString requestInterface = u"org.freedesktop.portal.Request"_s;
 
@@ -49,7 +48,7 @@ class PortalRequest final : public QObject {
 public:
     explicit PortalRequest(QDBusConnection bus)
         : m_bus(std::move(bus)),
-          m_watcher(portalService, m_bus, QDBusServiceWatcher::WatchForUnregistration) {
+          m_watcher(Portal::service, m_bus, QDBusServiceWatcher::WatchForUnregistration) {
         QObject::connect(&m_watcher, &QDBusServiceWatcher::serviceUnregistered, this,
                          [this] { Q_EMIT answered(~0u, {}); });
     }
@@ -57,11 +56,11 @@ public:
 
     void listen(const QString& path) {
         if (!m_path.isEmpty())
-            m_bus.disconnect(portalService, m_path, requestInterface, u"Response"_s, this,
+            m_bus.disconnect(Portal::service, m_path, requestInterface, u"Response"_s, this,
                              SLOT(onResponse(uint, QVariantMap)));
         m_path = path;
         if (!m_path.isEmpty())
-            m_bus.connect(portalService, m_path, requestInterface, u"Response"_s, this,
+            m_bus.connect(Portal::service, m_path, requestInterface, u"Response"_s, this,
                           SLOT(onResponse(uint, QVariantMap)));
     }
     const QString& path() const { return m_path; }
@@ -98,7 +97,7 @@ QCoro::Task<std::optional<Answer>> ask(bool interactive) {
     const auto request = std::make_unique<PortalRequest>(bus);
     request->listen(requestPath(bus, token));
 
-    QDBusMessage call = QDBusMessage::createMethodCall(portalService, portalPath,
+    QDBusMessage call = QDBusMessage::createMethodCall(Portal::service, Portal::path,
                                                        screenshotInterface, u"Screenshot"_s);
     call << QString() // no parent window the portal could know
          << QVariantMap{{u"handle_token"_s, token}, {u"interactive"_s, interactive}};

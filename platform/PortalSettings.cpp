@@ -1,5 +1,6 @@
 #include "platform/PortalSettings.h"
 
+#include "platform/Portal.h"
 #include "platform/SessionBus.h"
 
 #include <QCoreApplication>
@@ -13,8 +14,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-const QString portalService = u"org.freedesktop.portal.Desktop"_s;
-const QString portalPath = u"/org/freedesktop/portal/desktop"_s;
 const QString settingsInterface = u"org.freedesktop.portal.Settings"_s;
 
 const QString appearanceGroup = u"org.freedesktop.appearance"_s;
@@ -35,7 +34,7 @@ PortalSettings::PortalSettings(QObject* parent) : QObject(parent) {
     if (!SessionBus::connected())
         return;
     QDBusConnection bus = QDBusConnection::sessionBus();
-    bus.connect(portalService, portalPath, settingsInterface, u"SettingChanged"_s, this,
+    bus.connect(Portal::service, Portal::path, settingsInterface, u"SettingChanged"_s, this,
                 SLOT(onSettingChanged(QDBusMessage)));
     read(appearanceGroup, colorSchemeKey);
     read(interfaceGroup, animationsKey);
@@ -50,7 +49,7 @@ PortalSettings* PortalSettings::shared() {
 
 void PortalSettings::read(const QString& group, const QString& key) {
     QDBusMessage call =
-        QDBusMessage::createMethodCall(portalService, portalPath, settingsInterface, u"Read"_s);
+        QDBusMessage::createMethodCall(Portal::service, Portal::path, settingsInterface, u"Read"_s);
     call << group << key;
     // Asynchronous: starting the portal may take a while, and nobody should
     // wait for a preference.

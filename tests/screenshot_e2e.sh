@@ -38,14 +38,7 @@ pids=()
 cleanup() { for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done; wait 2>/dev/null || true; }
 trap cleanup EXIT
 fail() { echo "screenshot_e2e: $*" >&2; exit 1; }
-wait_for() {
-    local limit=$(($1 * 10)); shift
-    for _ in $(seq "$limit"); do
-        if "$@" >/dev/null 2>&1; then return 0; fi
-        sleep 0.1
-    done
-    return 1
-}
+source "$(dirname "$0")/harness.sh"
 
 echo "output HEADLESS-1 mode 1024x640" >"$WORK/sway.conf"
 WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 WLR_HEADLESS_OUTPUTS=1 \
