@@ -9,12 +9,10 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QGuiApplication>
-#include <QSignalSpy>
 #include <QSocketNotifier>
 #include <QTcpServer>
 #include <QThread>
 
-#include <condition_variable>
 #include <thread>
 
 #include <fcntl.h>
@@ -90,13 +88,14 @@ class UploadTest : public QObject {
     QUrl file(const QString& name, qint64 size) {
         return QUrl::fromLocalFile(writeFile(m_files.filePath(name), size));
     }
-    // What the user sees after a run: error, status line, listed files, clipboard.
-    QStringList seen() {
+    // What the user sees after a run: "error|status line|listed files|clipboard".
+    QString seen() {
         QStringList names;
         for (const auto& f : model().files())
             names.append(f.name);
-        return {model().error(), model().message(), names.join(u','),
-                QGuiApplication::clipboard()->text()};
+        return QStringList{model().error(), model().message(), names.join(u','),
+                           QGuiApplication::clipboard()->text()}
+            .join(u'|');
     }
     QString firstLink() { return model().files().value(0).url; }
 
@@ -111,24 +110,22 @@ private Q_SLOTS:
     }
     void cleanup() { m_rig.reset(); }
 
-    // Reports come from the network thread and arrive on the main thread, from the
-    // loop, never inside the reporting call; unknown and empty lengths report nothing.
+    // Reports from any thread arrive on the main thread, from the loop,
+    // never inside the reporting call; unknown and empty lengths report nothing.
     void progressReporter() {
         QList<double> delivered;
         const UploadProgress progress([&delivered](double fraction) {
             QVERIFY(QThread::currentThread() == qApp->thread());
             delivered.append(fraction);
         });
-        progress.report(524288, 1048576);
+        std::jthread([&progress] {
+            for (const auto& [sent, total] :
+                 {std::pair(524288, 1048576), {100, -1}, {0, 0}, {3, 30}})
+                progress.report(sent, total);
+        }).join();
+        progress.report(1, 1);
         QVERIFY(delivered.isEmpty());
-        std::unique_ptr<QThread> worker(QThread::create([&progress] {
-            progress.report(100, -1);
-            progress.report(0, 0);
-            progress.report(3, 30);
-        }));
-        worker->start();
-        QVERIFY(worker->wait(10000));
-        QTRY_COMPARE(delivered, (QList<double>{0.5, 0.1}));
+        QTRY_COMPARE(delivered, (QList<double>{0.5, 0.1, 1}));
     }
 
     void selection() {
@@ -170,22 +167,20 @@ private Q_SLOTS:
         m.setFiles({file(u"at-limit.bin"_s, 5'000'000'000)}, false);
         m.setPassword(u"typed but not wanted"_s);
         QVERIFY(run(m));
-        QCOMPARE(seen(), lines("No room for this file.|||before"));
+        QCOMPARE(seen(), u"No room for this file.|||before"_s);
         QCOMPARE(m_server.trail(), QStringList{u"POST /api/files"_s}); // no ticket, no discard
         QCOMPARE(server().requests()[0].body,
                  std::string(R"({"name":"at-limit.bin","password":null,"size":5000000000})"));
         QCOMPARE(m.password(), u"typed but not wanted"_s); // kept for another try
 
         // Protected: the password text as typed.
-        server().clearRequests();
         m.setUsePassword(true);
         m.setPassword(u"hunter2 ü"_s);
         QVERIFY(run(m));
-        QCOMPARE(bodyOf(server().requests()[0]).value(u"password"_s).toString(), u"hunter2 ü"_s);
+        QCOMPARE(bodyOf(server().requests()[1]).value(u"password"_s).toString(), u"hunter2 ü"_s);
 
         // One byte more, measured again at upload time: refused before any request.
         server().clearRequests();
-        m.setUsePassword(false);
         const QUrl grows = file(u"grows.bin"_s, 10);
         m.setFiles({grows}, false);
         QVERIFY(QFile::resize(grows.toLocalFile(), 5'000'000'001));
@@ -208,73 +203,51 @@ private Q_SLOTS:
                 events.append(QString::number(m.progress()));
         });
         m.setPassword(u"ignored"_s);
-        server().clearRequests();
-        // The index is written when the run ends, not after every file.
-        const QByteArray indexBefore = m_rig->index();
-        QStringList indexWrittenEarly;
-        connect(&m, &ParvelModel::messageChanged, this, [&] {
-            if (m.message().startsWith(u"Uploading"_s) && m_rig->index() != indexBefore)
-                indexWrittenEarly.append(m.message());
-        });
         m.upload();
         // The call only starts the run: nothing of it has happened yet.
         QCOMPARE(m.message(), u"Preparing upload…"_s);
-        QVERIFY(m.isUploading() && !m.canUpload());
-        QVERIFY(server().requests().empty());
+        QVERIFY(m.isUploading() && !m.canUpload() && server().requests().empty());
         QVERIFY(finishes(m.uploadTask()));
         QVERIFY(!m.isUploading() && !m.uploadTask());
         QCOMPARE(events, lines("Preparing upload…|Uploading 1 of 3…|0|Uploading 2 of 3…|0|"
                                "Uploading 3 of 3…|0|3 links copied. Ready to share."));
 
-        // Newest first in the model and in the index; links in upload order;
-        // each file sent with exactly its measured size.
+        // Newest first in the model and in the index; every link, in upload
+        // order, on the clipboard.
         const QList<SharedFile> files = m.files();
-        QCOMPARE(seen(), (QStringList{{},
-                                      u"3 links copied. Ready to share."_s,
-                                      u"third ü.txt,second.bin,first.txt"_s,
-                                      files[2].url + u'\n' + files[1].url + u'\n' + files[0].url}));
-        QCOMPARE((QList<qint64>{files[2].size, files[1].size, files[0].size}),
-                 (QList<qint64>{1000, 3 << 20, 7}));
-        QList<qint64> sent;
-        for (const auto& put : m_server.requests("PUT", "/*"))
-            sent.append(qint64(put.bodyBytes));
-        QCOMPARE(sent, (QList<qint64>{1000, 3 << 20, 7}));
+        QCOMPARE(seen(), u"|3 links copied. Ready to share.|third ü.txt,second.bin,first.txt|"_s +
+                             files[2].url + u'\n' + files[1].url + u'\n' + files[0].url);
         const QString oneFile = u"POST /api/files|PUT /upload/*|POST /api/files/*/complete"_s;
         QCOMPARE(m_server.trail(), QStringList({oneFile, oneFile, oneFile}).join(u'|').split(u'|'));
         QCOMPARE(m_rig->index(), encode(files));
-        QCOMPARE(indexWrittenEarly, QStringList());
-        QVERIFY(m.selected().isEmpty() && !m.selectedBytes()); // spent
-        QCOMPARE(m.password(), QString());
+        QVERIFY(m.selected().isEmpty() && !m.selectedBytes() && m.password().isEmpty()); // spent
 
         // One file: the singular text, just its link; protection stays.
         m.setUsePassword(true);
         m.setPassword(u"four"_s);
         m.setFiles({urls[0]}, false);
         QVERIFY(run(m));
-        QCOMPARE(seen(), (QStringList{{},
-                                      u"Link copied. Ready to share."_s,
-                                      u"first.txt,third ü.txt,second.bin,first.txt"_s,
-                                      firstLink()}));
+        QCOMPARE(seen(),
+                 u"|Link copied. Ready to share.|first.txt,third ü.txt,second.bin,first.txt|"_s +
+                     firstLink());
         QVERIFY(m.files()[0].isProtected && m.usePassword());
         QCOMPARE(m_rig->index(), encode(m.files()));
-    }
 
-    void failureInTheMiddleKeepsFinishedLinks() {
-        ParvelModel& m = model();
-        const QList<QUrl> urls{file(u"one.txt"_s, 100), file(u"two.txt"_s, 100),
-                               file(u"three.txt"_s, 100)};
-        // The fault goes in when the run announces the second file, before
-        // that file's first request.
+        // A failure in the middle: the finished links stay, the unfinished
+        // file is discarded, the run stops and the selection is kept. The
+        // fault goes in when the second file is announced.
         connect(&m, &ParvelModel::messageChanged, this, [&] {
             if (m.message() == u"Uploading 2 of 3…"_s)
                 server().injectFault("PUT", "/*", Fault{}, 1);
         });
+        m.setUsePassword(false);
         m.setFiles(urls, false);
+        m_server.reset();
         QVERIFY(run(m));
-        QCOMPARE(seen(), (QStringList{u"The upload did not finish. Please try again."_s,
-                                      u"1 completed links copied."_s, u"one.txt"_s, firstLink()}));
-        QCOMPARE(m.selected(), urls); // kept for another try
-        // The second file was created and then discarded; the third never began.
+        QCOMPARE(seen(), u"The upload did not finish. Please try again.|1 completed links copied.|"
+                         "first.txt,first.txt,third ü.txt,second.bin,first.txt|"_s +
+                             firstLink());
+        QCOMPARE(m.selected(), urls);
         QCOMPARE(m_server.trail(), lines("POST /api/files|PUT /upload/*|POST /api/files/*/complete|"
                                          "POST /api/files|PUT /upload/*|DELETE /api/files/*"));
     }
@@ -287,8 +260,7 @@ private Q_SLOTS:
         m.setFiles({big}, false);
         m.upload();
         m.cancelUpload();
-        QVERIFY(finishes(m.uploadTask()));
-        QVERIFY(!m.isUploading() && !m.uploadTask());
+        QVERIFY(run(m));
         QCOMPARE(m.error(), u"Upload cancelled."_s);
         QVERIFY(server().requests().empty());
 
@@ -310,7 +282,7 @@ private Q_SLOTS:
         QVERIFY(!pickerShown);
         QCOMPARE(whileRunning, lines("Wait for the current upload, or cancel it first.|"
                                      "Uploading 1 of 1…|big.bin"));
-        QCOMPARE(seen(), lines("Upload cancelled.|||before"));
+        QCOMPARE(seen(), u"Upload cancelled.|||before"_s);
         QCOMPARE(m.selected(), QList<QUrl>{big});
         // Never completed, discarded; the server logs the abandoned PUT once
         // its delay is over, which shows the bytes had started.
@@ -333,9 +305,7 @@ private Q_SLOTS:
             m.setFiles({big}, false);
             m.upload();
             QTRY_VERIFY(m.progress() > 0); // bytes are moving
-            const auto limit =
-                deletionHangs ? std::chrono::milliseconds(300) : std::chrono::seconds(2);
-            QVERIFY(waitWithin(m.endUpload(limit)));
+            QVERIFY(waitWithin(m.endUpload(deletionHangs ? 300ms : 2000ms)));
             QCOMPARE(m.isUploading(), deletionHangs);
             QCOMPARE(m_server.count("DELETE", "/api/files/*"), size_t(deletionHangs ? 0 : 1));
             QVERIFY(finishes(m.uploadTask()) || !m.uploadTask());
@@ -352,28 +322,14 @@ private Q_SLOTS:
             if (m.message() == u"Uploading 1 of 1…"_s)
                 QVERIFY(::unlink(path.constData()) == 0 && ::mkfifo(path.constData(), 0600) == 0);
         });
-        // A reader stuck opening the pipe gets a writer after 10 s, so that
-        // the test fails instead of hanging.
-        std::atomic<bool> rescued = false;
-        const std::jthread rescue([&path, &rescued](std::stop_token stop) {
-            std::mutex mutex;
-            std::unique_lock lock(mutex);
-            std::condition_variable_any().wait_for(lock, stop, 10s, [] { return false; });
-            if (stop.stop_requested())
-                return;
-            if (const int fd = ::open(path.constData(), O_WRONLY | O_NONBLOCK); fd >= 0) {
-                rescued = true;
-                ::close(fd);
-            }
-        });
+        // A reader stuck opening the pipe would hang the test: the alarm
+        // ends it instead.
+        ::alarm(20);
         m.setFiles({url}, false);
         QVERIFY(run(m));
-        QVERIFY(!rescued);
+        ::alarm(0);
         QCOMPARE(seen(),
-                 (QStringList{u"Could not open %1: not a regular file"_s.arg(url.toLocalFile()),
-                              {},
-                              {},
-                              u"before"_s}));
+                 u"Could not open %1: not a regular file|||before"_s.arg(url.toLocalFile()));
         QCOMPARE(m.selected(), QList<QUrl>{url});
         QCOMPARE(m_server.trail(), lines("POST /api/files|DELETE /api/files/*"));
     }
@@ -386,9 +342,8 @@ private Q_SLOTS:
         // ticket: it is discarded.
         m.setFiles(urls, false);
         CancelWithAnswer create(m, server(), 1);
-        QVERIFY(run(m));
-        QVERIFY(create.fired);
-        QCOMPARE(seen(), lines("Upload cancelled.|||before"));
+        QVERIFY(run(m) && create.fired);
+        QCOMPARE(seen(), u"Upload cancelled.|||before"_s);
         // The byte transfer may have begun before the cancel was seen; it
         // does not matter as long as the ticket is discarded.
         QStringList trail = m_server.trail();
@@ -400,10 +355,8 @@ private Q_SLOTS:
         // next file is done.
         m_server.reset();
         CancelWithAnswer complete(m, server(), 3);
-        QVERIFY(run(m));
-        QVERIFY(complete.fired);
-        QCOMPARE(seen(), (QStringList{u"Upload cancelled."_s, u"1 completed links copied."_s,
-                                      u"one.txt"_s, firstLink()}));
+        QVERIFY(run(m) && complete.fired);
+        QCOMPARE(seen(), u"Upload cancelled.|1 completed links copied.|one.txt|"_s + firstLink());
         QCOMPARE(m_server.count("DELETE", "/api/files/" + m.files()[0].id.toStdString()),
                  size_t(0));
         QCOMPARE(m.selected(), urls);
@@ -419,12 +372,11 @@ private Q_SLOTS:
         const std::string port = std::to_string(plain.serverPort());
         m.setFiles({file(u"plain.txt"_s, 10)}, false);
         for (const std::string& address :
-             {"http://127.0.0.1:" + port + "/upload/plain", "HTTPS://localhost:" + port + "/up",
-              "Https://localhost:" + port + "/up"}) {
+             {"http://127.0.0.1:" + port + "/upload/plain", "Https://localhost:" + port + "/up"}) {
             m_server.reset();
             server().overrideUploadURL(address);
             QVERIFY(run(m));
-            QCOMPARE(seen(), lines("The upload address is invalid.|||before"));
+            QCOMPARE(seen(), u"The upload address is invalid.|||before"_s);
             QVERIFY(!plain.hasPendingConnections());
             QCOMPARE(m_server.trail(), lines("POST /api/files|DELETE /api/files/*"));
         }
@@ -447,7 +399,7 @@ private Q_SLOTS:
         server().injectFault("POST", "/api/files/*",
                              Fault::withStatus(401, R"({"error":"Unknown token."})"), 1);
         QVERIFY(run(m));
-        QCOMPARE(seen(), (QStringList{disconnectedText, {}, {}, u"before"_s}));
+        QCOMPARE(seen(), disconnectedText + u"|||before"_s);
         QVERIFY(!m.connection() && m.selected().isEmpty());
         QTRY_VERIFY(!m_rig->store->load().connection);
         QCOMPARE(m_server.trail(), lines("POST /api/files|PUT /upload/*|POST /api/files/*/complete|"
