@@ -35,11 +35,10 @@ class UploadCommandTest : public QObject {
                const QString& program = QStringLiteral(PARVEL_EXECUTABLE)) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const auto& name : {u"DBUS_SESSION_BUS_ADDRESS"_s, u"XDG_RUNTIME_DIR"_s, u"DISPLAY"_s,
-                                 u"WAYLAND_DISPLAY"_s, u"PARVEL_UPLOAD_PASSWORD"_s})
+                                 u"WAYLAND_DISPLAY"_s, u"PARVEL_UPLOAD_PASSWORD"_s,
+                                 u"XDG_CONFIG_HOME"_s, u"XDG_DATA_HOME"_s})
             env.remove(name);
-        env.insert(u"HOME"_s, m_home.path());
-        env.insert(u"XDG_CONFIG_HOME"_s, m_home.filePath(u".config"_s));
-        env.insert(u"XDG_DATA_HOME"_s, m_home.filePath(u".local/share"_s));
+        env.insert(u"HOME"_s, m_home.path()); // the folders under it by default
         if (password)
             env.insert(u"PARVEL_UPLOAD_PASSWORD"_s, *password);
         process.setProcessEnvironment(env);
@@ -62,14 +61,7 @@ class UploadCommandTest : public QObject {
         return finish(process);
     }
 
-    QString indexPath() const { return m_home.filePath(u".local/share/Parvel/files.json"_s); }
-    QStringList indexNames() {
-        QStringList names;
-        for (const SharedFile& file :
-             decode<QList<SharedFile>>(readAll(indexPath())).value_or(QList<SharedFile>{}))
-            names.append(file.name);
-        return names;
-    }
+    QList<SharedFile> index() const { return LocalIndex::read(m_home.filePath(u".local/share"_s)); }
 
     QString file(const QString& name, qint64 size) {
         return writeFile(m_files.filePath(name), size);
@@ -86,10 +78,9 @@ private Q_SLOTS:
     // The record on one line; the index kept, an index it cannot use
     // counting as empty (the command line has no server list to start from).
     void uploadsAndKeepsTheIndex() {
-        QVERIFY(QDir().mkpath(QFileInfo(indexPath()).absolutePath()));
-        QFile damaged(indexPath());
-        QVERIFY(damaged.open(QIODevice::WriteOnly) && damaged.write("{not json") == 9);
-        damaged.close();
+        const QString damaged = LocalIndex::path(m_home.filePath(u".local/share"_s));
+        QVERIFY(QDir().mkpath(QFileInfo(damaged).absolutePath()));
+        writeFile(damaged, 9, '{'); // not JSON
 
         // A relative path, from the working directory; protected through the
         // environment.
@@ -99,11 +90,10 @@ private Q_SLOTS:
         const auto record = decode<SharedFile>(out.chopped(1));
         QVERIFY2(record.has_value(), out.constData());
         QCOMPARE(out, encode(*record) + '\n'); // compact, the record's own keys
-        QCOMPARE(std::tuple(record->name, record->size, record->isProtected),
-                 std::tuple(u"report été.txt"_s, qint64(4321), true));
+        QCOMPARE(std::tuple(record->name, record->size, record->isProtected, index()),
+                 std::tuple(u"report été.txt"_s, qint64(4321), true, QList{*record}));
         QCOMPARE(bodyOf(m_server.requests("POST", "/api/files").at(0)).value(u"password"_s),
                  u"open sesame"_s);
-        QCOMPARE(indexNames(), QStringList{u"report été.txt"_s});
 
         // A name that is not UTF-8 is a file like any other: its own bytes
         // are opened and sent, only the name the server gets is decoded.
@@ -115,7 +105,8 @@ private Q_SLOTS:
                                 QStringLiteral(PARVEL_EXECUTABLE)},
                                std::nullopt, u"/bin/sh"_s);
         QCOMPARE(std::get<0>(named), 0);
-        QCOMPARE(indexNames(), (QStringList{u"caf\uFFFD.txt"_s, u"report été.txt"_s}));
+        const QList<SharedFile> both = index();
+        QVERIFY(both.size() == 2 && both[0].name == u"caf\uFFFD.txt"_s && both[1] == *record);
         QCOMPARE(m_server.requests("PUT", "/upload/*").back().bodyBytes, std::uint64_t(7));
 
         // A failure without words is a failure still: the index's newest
@@ -123,7 +114,7 @@ private Q_SLOTS:
         server().injectFault("POST", "/api/files", Fault::withStatus(500, R"({"error":""})"));
         QCOMPARE(run({u"--upload"_s, file(u"third.txt"_s, 5)}),
                  (Outcome{1, {}, "The upload did not finish. Please try again.\n"}));
-        QCOMPARE(indexNames().size(), 2);
+        QCOMPARE(index(), both);
     }
 
     // Ctrl-C or SIGTERM is the run's own cancel: the unfinished file is
