@@ -313,8 +313,6 @@ private Q_SLOTS:
         const API a(m_connection);
         // The call each path stands for.
         const auto call = [&a](const std::string& path) {
-            if (path == "/api/me")
-                return outcome(run(Endpoints::me(a)));
             if (path == "/api/files")
                 return outcome(run(Endpoints::files(a)));
             if (path == "/api/files/x")
@@ -325,7 +323,7 @@ private Q_SLOTS:
         const std::string html = "<html>boom</html>";
         const std::tuple<const char*, const char*, Fault, QString> cases[] = {
             // 401 is "unauthorized" whatever its body says.
-            {"GET", "/api/me", Fault::withStatus(401, R"({"error":"Revoked."})"),
+            {"GET", "/api/files", Fault::withStatus(401, R"({"error":"Revoked."})"),
              u"unauthorized"_s},
             {"DELETE", "/api/files/x", Fault::withStatus(401, {}), u"unauthorized"_s},
             // A body that is not an APIError: the two fallback texts.
@@ -341,9 +339,9 @@ private Q_SLOTS:
             {"DELETE", "/api/files/x", Fault::withStatus(204, {}), u"ok"_s},
             {"GET", "/api/files", Fault::withStatus(204, {}), u"decoding"_s},
             // Only the pairing request may be answered with null.
-            {"GET", "/api/me", Fault::jsonNull(), u"decoding"_s},
+            {"GET", "/api/files", Fault::jsonNull(), u"decoding"_s},
             {"POST", "/api/pairings", Fault::jsonNull(), u"none"_s},
-            {"GET", "/api/me", Fault::drop(), u"transport"_s},
+            {"GET", "/api/files", Fault::drop(), u"transport"_s},
         };
         for (const auto& [method, path, fault, expected] : cases) {
             m_server->injectFault(method, path, fault);

@@ -41,8 +41,22 @@ struct CancelWithAnswer {
         if (::pipe2(m_pipe, O_CLOEXEC) != 0 || ::write(m_pipe[1], "x", 1) != 1)
             qFatal("pipe");
         m_trigger.emplace(m_pipe[0], QSocketNotifier::Read);
-        QObject::connect(&*m_trigger, &QSocketNotifier::activated, &*m_trigger,
-                         [this, &model, &server, n] { step(model, server, n); });
+        QObject::connect(
+            &*m_trigger, &QSocketNotifier::activated, &*m_trigger, [this, &model, &server, n] {
+                if (!m_ready) {
+                    // Once the request is in, its answer follows without us; it
+                    // is read in the next turn.
+                    const QDeadlineTimer deadline(10s);
+                    while (server.requests().size() >= n && !server.requests()[n - 1].answered &&
+                           !deadline.hasExpired())
+                        QThread::msleep(1);
+                    m_ready = server.requests().size() >= n;
+                    return;
+                }
+                m_trigger->setEnabled(false);
+                if ((fired = model.uploadTask() != nullptr))
+                    model.uploadTask()->cancel();
+            });
     }
     ~CancelWithAnswer() {
         m_trigger.reset();
@@ -50,25 +64,6 @@ struct CancelWithAnswer {
         ::close(m_pipe[1]);
     }
     bool fired = false;
-
-private:
-    void step(ParvelModel& model, devserver::Server& server, size_t n) {
-        if (!m_ready) {
-            if (server.requests().size() < n)
-                return;
-            // The request is in: its answer follows without us.
-            const QDeadlineTimer deadline(10s);
-            while (!server.requests()[n - 1].answered && !deadline.hasExpired())
-                QThread::msleep(1);
-            m_ready = true; // read in the next turn
-            return;
-        }
-        m_trigger->setEnabled(false);
-        fired = model.uploadTask() != nullptr;
-        if (fired)
-            model.uploadTask()->cancel();
-    }
-
     bool m_ready = false;
     int m_pipe[2] = {-1, -1};
     std::optional<QSocketNotifier> m_trigger;
