@@ -132,19 +132,18 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitFor([&] { return m_server.count("GET", "/api/files") == 1; }, 10'000));
         shell.shell->statusIconClicked();
         shell.shell->statusIconClicked();
-        QCOMPARE(shell.takeLog(), QStringList({u"popover shown"_s, u"popover closing"_s,
-                                               u"popover closed"_s, u"popover shown"_s}));
         QVERIFY(QTest::qWaitFor([&] { return m_server.count("GET", "/api/files") == 2; }, 10'000));
 
         // The click that took the focus away must not bring the popover back.
         shell.popover->close();
         shell.popover->focusLossJustNow = true;
-        shell.takeLog();
         shell.shell->statusIconClicked();
-        QCOMPARE(shell.takeLog(), QStringList());
         shell.popover->focusLossJustNow = false;
         shell.shell->statusIconClicked();
-        QCOMPARE(shell.takeLog(), QStringList({u"popover shown"_s}));
+        QCOMPARE(shell.takeLog(),
+                 QStringList({u"popover shown"_s, u"popover closing"_s, u"popover closed"_s,
+                              u"popover shown"_s, u"popover closing"_s, u"popover closed"_s,
+                              u"popover shown"_s}));
     }
 
     // A chooser or a screenshot asked from the open popover waits for it to

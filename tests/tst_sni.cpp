@@ -3,8 +3,8 @@
 #include "shell/DBusMenuExporter.h"
 #include "shell/StatusNotifierItem.h"
 
+#include <QDBusArgument>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QMenu>
@@ -44,12 +44,6 @@ QDBusMessage callAsHost(const QString& service, const QString& path, const QStri
     if (!QTest::qWaitFor([&] { return pending.isFinished(); }, 6000))
         return {};
     return pending.reply();
-}
-
-template <typename T> T demarshal(const QVariant& value) {
-    T result;
-    qvariant_cast<QDBusArgument>(value) >> result;
-    return result;
 }
 
 } // namespace
@@ -102,14 +96,14 @@ private Q_SLOTS:
                                qvariant_cast<QDBusObjectPath>(get(u"Menu"_s)).path()}),
                  (QVariantList{u"ApplicationStatus"_s, u"Parvel. Click to share files."_s,
                                u"Active"_s, false, u"/MenuBar"_s}));
-        const auto images = demarshal<QList<SniImage>>(get(u"IconPixmap"_s));
+        const auto images = qdbus_cast<QList<SniImage>>(get(u"IconPixmap"_s));
         QCOMPARE(images.size(), 3);
         for (int i = 0; i < 3; ++i) {
             QCOMPARE(images[i].width, (QList<int>{22, 32, 48}[i]));
             QCOMPARE(images[i].pixels.size(), images[i].width * images[i].height * 4);
             QCOMPARE(images[i].pixels.left(4), QByteArray("\xff\xff\x00\x00", 4)); // A R G B
         }
-        const auto tip = demarshal<SniToolTip>(get(u"ToolTip"_s));
+        const auto tip = qdbus_cast<SniToolTip>(get(u"ToolTip"_s));
         QCOMPARE(std::pair(tip.title, tip.text), std::pair(u"Parvel"_s, u"Send files"_s));
 
         // Clicks carry their point.
@@ -128,13 +122,11 @@ private Q_SLOTS:
                                             {0, -1, QStringList()});
             QStringList seen{reply.arguments().value(0).toString()};
             for (const QVariant& child :
-                 demarshal<DBusMenuLayout>(reply.arguments().value(1)).children) {
-                QStringList fields;
-                for (const char* name : {"type", "label", "enabled", "visible"})
-                    fields.append(child.value<DBusMenuLayout>()
-                                      .properties.value(QLatin1StringView(name))
-                                      .toString());
-                seen.append(fields.join(u'|'));
+                 qdbus_cast<DBusMenuLayout>(reply.arguments().value(1)).children) {
+                const QVariantMap p = child.value<DBusMenuLayout>().properties;
+                seen.append(p.value(u"type"_s).toString() + u'|' + p.value(u"label"_s).toString() +
+                            u'|' + p.value(u"enabled"_s).toString() + u'|' +
+                            p.value(u"visible"_s).toString());
             }
             return seen;
         };
