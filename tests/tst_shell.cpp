@@ -196,25 +196,18 @@ private Q_SLOTS:
     // popover closed, cancelling leaves nothing on screen and confirming
     // replaces the selection and shows the popover.
     void cancelBringsThePopoverBackOnlyWhenTheChooserReplacedIt() {
-        const struct {
-            bool fromPopover;
-            std::optional<QList<QUrl>> chosen;
-            QStringList log;
-        } cases[] = {
-            {true,
-             std::nullopt,
-             {u"popover closing"_s, u"popover closed"_s, u"chooser open"_s, u"popover shown"_s,
-              u"chooser gone"_s}},
-            {false, std::nullopt, {u"chooser open"_s, u"chooser gone"_s}},
-            {false, QList{b}, {u"chooser open"_s, u"popover shown"_s, u"chooser gone"_s}},
-        };
-        for (const auto& [fromPopover, chosen, log] : cases) {
+        for (const auto& [fromPopover, chosen, log] :
+             std::initializer_list<std::tuple<bool, std::optional<QList<QUrl>>, QStringList>>{
+                 {true, {}, {u"popover shown"_s, u"chooser gone"_s}},
+                 {false, {}, {u"chooser gone"_s}},
+                 {false, QList{b}, {u"popover shown"_s, u"chooser gone"_s}},
+             }) {
             auto shell = offlineShell();
             shell->model().setFiles({a}, false);
             if (fromPopover)
                 shell->shell->togglePopover();
-            shell->takeLog();
             shell->shell->chooseFiles(false);
+            shell->takeLog();
             shell->chooser->finished(chosen);
             QVERIFY(shell->chooserGone());
             QCOMPARE(shell->takeLog(), log);
@@ -346,38 +339,31 @@ private Q_SLOTS:
         const QRect top(0, 24, 1920, 1056); // a 24-pixel panel at the top
         const QList<QRect> one{top}, three{top, {-1280, 0, 1280, 1024}, {1920, 0, 1280, 1024}};
         const auto at = [](int x, int y) { return QRect(x, y, 1, 1); };
-        const struct {
-            QRect anchor;
-            QList<QRect> screens;
-            QPoint position;
-        } cases[] = {
-            {QRect(1000, 0, 24, 24), one, {844, 30}},  // icon in a top panel
-            {QRect(1896, 0, 24, 24), one, {1584, 30}}, // right edge
-            {at(1268, 1070), one, {1100, 504}},        // bottom half: above
-            {at(400, 540), one, {232, 520}},           // top half: below, kept on screen
-            {at(100, 1079), one, {0, 513}},            // bottom-left corner
-            {QRect(), three, {1578, 30}},              // nothing known
-            {at(-640, 1020), three, {-808, 454}},      // on the left screen
-            {at(5000, 2000), three, {2864, 464}},      // off every screen: the nearest
-        };
-        for (const auto& c : cases)
-            QCOMPARE(popoverPosition(c.anchor, QSize(336, 560), c.screens), c.position);
+        for (const auto& [anchor, screens, position] :
+             std::initializer_list<std::tuple<QRect, QList<QRect>, QPoint>>{
+                 {QRect(1000, 0, 24, 24), one, {844, 30}},  // icon in a top panel
+                 {QRect(1896, 0, 24, 24), one, {1584, 30}}, // right edge
+                 {at(1268, 1070), one, {1100, 504}},        // bottom half: above
+                 {at(400, 540), one, {232, 520}},           // top half: below, kept on screen
+                 {at(100, 1079), one, {0, 513}},            // bottom-left corner
+                 {QRect(), three, {1578, 30}},              // nothing known
+                 {at(-640, 1020), three, {-808, 454}},      // on the left screen
+                 {at(5000, 2000), three, {2864, 464}},      // off every screen: the nearest
+             })
+            QCOMPARE(popoverPosition(anchor, QSize(336, 560), screens), position);
 
         // The pointer that sway centred our window on: exact away from the
         // edges; at a panel's inner edge when the window touches an edge a
         // panel takes.
         const QRect output(0, 0, 1280, 720), bottomBar(0, 0, 1280, 690), topBar(0, 30, 1280, 690);
-        const struct {
-            QRect window, usable;
-            QPoint pointer;
-        } pointers[] = {
-            {QRect(472, 80, 336, 560), bottomBar, {640, 360}},  // nowhere near an edge
-            {QRect(472, 160, 336, 560), bottomBar, {640, 690}}, // in the bottom panel
-            {QRect(944, 0, 336, 560), topBar, {1112, 29}},      // in the top panel, right
-            {QRect(472, 160, 336, 560), output, {640, 440}},    // no panel at that edge
-        };
-        for (const auto& p : pointers)
-            QCOMPARE(pointerOf({p.window, output, p.usable}), p.pointer);
+        for (const auto& [window, usable, pointer] :
+             std::initializer_list<std::tuple<QRect, QRect, QPoint>>{
+                 {QRect(472, 80, 336, 560), bottomBar, {640, 360}},  // nowhere near an edge
+                 {QRect(472, 160, 336, 560), bottomBar, {640, 690}}, // in the bottom panel
+                 {QRect(944, 0, 336, 560), topBar, {1112, 29}},      // in the top panel, right
+                 {QRect(472, 160, 336, 560), output, {640, 440}},    // no panel at that edge
+             })
+            QCOMPARE(pointerOf({window, output, usable}), pointer);
     }
 };
 
