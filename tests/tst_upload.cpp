@@ -44,13 +44,13 @@ struct CancelWithAnswer {
         QObject::connect(
             &*m_trigger, &QSocketNotifier::activated, &*m_trigger, [this, &model, &server, n] {
                 if (!m_ready) {
-                    // Once the request is in, its answer follows without us; it
-                    // is read in the next turn.
+                    if (server.requests().size() < n)
+                        return;
+                    // The request is in: its answer follows without us.
                     const QDeadlineTimer deadline(10s);
-                    while (server.requests().size() >= n && !server.requests()[n - 1].answered &&
-                           !deadline.hasExpired())
+                    while (!server.requests()[n - 1].answered && !deadline.hasExpired())
                         QThread::msleep(1);
-                    m_ready = server.requests().size() >= n;
+                    m_ready = true; // read in the next turn
                     return;
                 }
                 m_trigger->setEnabled(false);
