@@ -21,7 +21,7 @@ const Connection second{u"https://files.example:8443/base"_s, u"tökén/two"_s};
 
 // A damaged or missing item is an answer: the wait for the service must
 // not read it again.
-const Sleep readAgain = [](std::chrono::milliseconds) { QFAIL("read again"); };
+const Sleep readAgain = [](std::chrono::milliseconds) { QFAIL("an answer was read again"); };
 
 QString saved(ConnectionStore& store, const Connection& connection) {
     const Result<void> done = store.save(connection);

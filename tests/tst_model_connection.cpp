@@ -99,8 +99,7 @@ private Q_SLOTS:
                     rig.model->connectionCode() == code && server().requests().empty());
         };
         // A file where the store's folder belongs.
-        QVERIFY(QFile(m_scratch.filePath(u"file"_s)).open(QIODevice::WriteOnly));
-        const QString noFolder = m_scratch.filePath(u"file/parvel"_s);
+        const QString noFolder = writeFile(m_scratch.filePath(u"file"_s), 0) + u"/parvel"_s;
         ModelRig blocked(false, std::make_shared<FileCredentialStore>(noFolder));
         refused(blocked,
                 u"Could not save the connection in %1/connection.json: Not a directory."_s.arg(
