@@ -36,21 +36,21 @@ class PlatformTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    // machine-info's pretty name, however quoted; else the host name, else "My computer".
     void computerName() {
-        const std::pair<const char*, QString> files[] = {
-            {"PRETTY_HOSTNAME=\"Zoë’s Laptop\"\nICON_NAME=computer\n", u"Zoë’s Laptop"_s},
-            {"CHASSIS=laptop\nPRETTY_HOSTNAME='Studio \"B\"'\n", u"Studio \"B\""_s},
-            {"PRETTY_HOSTNAME=Plain\\ Name", u"Plain Name"_s}};
-        for (const auto& [text, name] : files)
-            QCOMPARE(ComputerName::prettyHostName(text), name);
-
-        // No pretty name (no file, or no key in it): the host name, else "My computer".
         QTemporaryDir dir;
         QFile info(dir.filePath(u"machine-info"_s));
         QCOMPARE(ComputerName::resolve(info.fileName(), QString()), u"My computer"_s);
-        QVERIFY(info.open(QIODevice::WriteOnly) && info.write("ICON_NAME=computer\n") > 0);
-        info.close();
-        QCOMPARE(ComputerName::resolve(info.fileName(), u"host"_s), u"host"_s);
+        const std::pair<const char*, QString> files[] = {
+            {"PRETTY_HOSTNAME=\"Zoë’s Laptop\"\nICON_NAME=computer\n", u"Zoë’s Laptop"_s},
+            {"CHASSIS=laptop\nPRETTY_HOSTNAME='Studio \"B\"'\n", u"Studio \"B\""_s},
+            {"PRETTY_HOSTNAME=Plain\\ Name", u"Plain Name"_s},
+            {"ICON_NAME=computer\n", u"host"_s}};
+        for (const auto& [text, name] : files) {
+            QVERIFY(info.open(QIODevice::WriteOnly | QIODevice::Truncate) && info.write(text) > 0);
+            info.close();
+            QCOMPARE(ComputerName::resolve(info.fileName(), u"host"_s), name);
+        }
     }
 
     void clipboardHoldsOnePlainString() {
