@@ -1,6 +1,6 @@
 """app_e2e's notification server: owns org.freedesktop.Notifications on the
 session bus, offers actions and writes each notification's body as a line of
-LOG; LOG.ready appears once the name is owned.
+LOG.
 
     /usr/bin/python3 notification_server.py LOG
 """
@@ -27,6 +27,5 @@ def call(connection, sender, path, interface, method, arguments, invocation):
 
 Gio.bus_own_name(
     Gio.BusType.SESSION, "org.freedesktop.Notifications", Gio.BusNameOwnerFlags.NONE,
-    lambda bus, _: bus.register_object("/org/freedesktop/Notifications", NODE.interfaces[0], call),
-    lambda *_: open(sys.argv[1] + ".ready", "w").close(), None)
+    lambda bus, _: bus.register_object("/org/freedesktop/Notifications", NODE.interfaces[0], call))
 GLib.MainLoop().run()
