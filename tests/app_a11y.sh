@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# The application as a screen reader meets it: the accessibility bus in a
-# session of its own, Xvfb with trayer, the dev server on loopback holding
-# 20 files, Parvel with Qt's accessibility bridge on, and app_a11y.py
-# reading the tree through pyatspi while xdotool types.
+# The application as a screen reader meets it: the accessibility bus, Xvfb
+# with trayer, the dev server holding 20 files, Parvel with Qt's bridge on;
+# app_a11y.py reads the tree through pyatspi while xdotool types.
 #
 #   app_a11y.sh PARVEL PARVEL_DEVSERVER
 source "$(dirname "$0")/harness.sh" "$@"

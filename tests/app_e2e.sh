@@ -1,13 +1,7 @@
 #!/usr/bin/env bash
-# The tray application end to end, on a display of its own: Xvfb with openbox
-# and trayer as the tray host, the dev server on loopback, a stored
-# connection and a notification server on a private bus. The icon is
-# embedded, a click shows the popover, Escape and the focus going elsewhere
-# close it, a second `parvel FILE` puts that file into the running
-# instance's selection; files dragged from another application's window
-# (DRAGSOURCE) reach the popover, which stays open through the press, the
-# tray icon and the settings window; `--share` puts two links on the
-# clipboard with one notification; Ctrl+Q ends it with status 0.
+# The tray application end to end on an X display of its own: openbox,
+# trayer as the tray host, the dev server, a notification server, and
+# DRAGSOURCE as another application's window to drag files from.
 #
 #   app_e2e.sh PARVEL PARVEL_DEVSERVER DRAGSOURCE
 source "$(dirname "$0")/harness.sh" "$@"

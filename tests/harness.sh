@@ -1,11 +1,9 @@
 #!/usr/bin/env bash
-# The end-to-end tests' session. `harness.sh [--nobody] COMMAND ARGS…` runs
-# COMMAND in a D-Bus session of its own with GNOME Keyring unlocked, a fresh
-# HOME and XDG folders under $WORK, and nothing from outside but PATH and the
-# sanitizers' options; with --nobody and as root, as uid 65534 (sway refuses
-# root). The session's logs ($WORK/*.log) are printed when COMMAND fails.
-# A shell script sources it first (`source harness.sh [--nobody] "$@"`): the
-# script then runs again in such a session, with the helpers below.
+# The end-to-end tests' session: `harness.sh [--nobody] COMMAND ARGS…` runs
+# COMMAND in a D-Bus session of its own with GNOME Keyring, a fresh HOME
+# under $WORK and nothing from outside but PATH and the sanitizers' options;
+# with --nobody and as root, as uid 65534 (sway refuses root). It prints
+# $WORK/*.log when COMMAND fails. A script sourcing it is run again so.
 set -euo pipefail
 harness="$(realpath "${BASH_SOURCE[0]}")"
 name="$(basename "${0%.*}")"

@@ -1,9 +1,5 @@
-"""app_e2e's notification server: owns org.freedesktop.Notifications on the
-session bus, offers actions and writes each notification's body as a line of
-LOG.
-
-    /usr/bin/python3 notification_server.py LOG
-"""
+"""app_e2e's notification server, with actions: each notification's body becomes
+a line of LOG.  Usage: /usr/bin/python3 notification_server.py LOG"""
 import sys
 
 from gi.repository import Gio, GLib
