@@ -28,9 +28,8 @@ selected() {
 }
 logged() { grep -qF "$1" "$WORK/parvel.log"; }
 shown() { xdotool search --onlyvisible --name '^Parvel$'; }
-hidden() { ! shown; }
-popover_gone() { ! shown | grep -qx "$popover"; }
-active() { [ "$(xdotool getactivewindow)" = "$(shown | head -1)" ]; }
+hidden() { ! shown | grep -qx "$popover"; }
+active() { [ "$(xdotool getactivewindow)" = "$popover" ]; }
 centre_of() { eval "$(xdotool getwindowgeometry --shell "$1")"; x=$((X + WIDTH / 2)) y=$((Y + HEIGHT / 2)); }
 
 QT_LOGGING_RULES="parvel.shell.debug=true" spawn parvel "$parvel"
@@ -46,16 +45,16 @@ for _ in 1 2 3; do
     wait_for 3 logged "popover shown" && break
 done
 wait_for 10 shown || fail "a click did not show the popover"
+popover="$(shown | head -1)"
 
 # Escape in the popover closes it; so does the focus going elsewhere (here
 # to the drag source's window, as Alt+Tab would). The pauses keep two clicks
 # from making a double click.
-xdotool windowfocus --sync "$(shown | head -1)" key Escape
+xdotool windowfocus --sync "$popover" key Escape
 wait_for 10 hidden || fail "Escape did not close the popover"
 sleep 0.5
 xdotool mousemove "$x" "$y" click 1
-wait_for 10 shown || fail "a click did not show the popover again"
-xdotool windowfocus --sync "$(shown | head -1)"
+wait_for 10 active || fail "a click did not show the popover again"
 xdotool windowactivate "$(xdotool search --name '^Drag source$' | head -1)"
 wait_for 10 hidden || fail "the popover stayed open without the focus"
 sleep 0.5
@@ -69,7 +68,6 @@ wait_for 10 logged "file://$WORK/files/report one.txt" || fail "the file did not
 
 # Onto the open popover's drop zone: it stays through the press, takes the
 # drop and has the focus again; a plain click elsewhere still closes it.
-popover="$(shown | head -1)"
 centre_of "$popover"
 drag "$WORK/files/popover.txt" "$x" $((Y + 100))
 wait_for 10 logged "kept until the release" || fail "the press closed the popover"
@@ -87,17 +85,16 @@ wait_for 10 selected "$WORK/files/tray.txt" || fail "the drop on the tray icon w
 wait_for 5 active || fail "the drop on the tray icon did not open the popover"
 timeout 10 "$parvel" --settings || fail "parvel --settings failed"
 wait_for 10 sh -c "xdotool search --onlyvisible --name '^Parvel$' | grep -vx $popover" || fail "no settings window"
-wait_for 5 popover_gone || fail "the popover stayed over the settings window"
+wait_for 5 hidden || fail "the popover stayed over the settings window"
 centre_of "$(shown | head -1)"
 drag "$WORK/files/settings.txt" "$x" $((Y + HEIGHT - 60))
 wait_for 10 selected "$WORK/files/settings.txt" || fail "the drop on the settings window was not taken"
-wait_for 5 eval '[ "$(xdotool getactivewindow)" = "$popover" ]' ||
-    fail "the drop on the settings window did not open the popover"
+wait_for 5 active || fail "the drop on the settings window did not open the popover"
 
 # `--share` with the popover closed: two links on the clipboard, the index
 # updated, one notification.
 xdotool mousemove 120 400 click 1
-wait_for 5 popover_gone || fail "a click elsewhere left the popover open"
+wait_for 5 hidden || fail "a click elsewhere left the popover open"
 (cd "$WORK/files" && timeout 10 "$parvel" --share one.txt two.txt) || fail "parvel --share failed"
 wait_for 20 grep -q . "$WORK/notifications" || fail "no notification after --share"
 links="$(xclip -selection clipboard -o)"
@@ -110,7 +107,7 @@ sleep 1
 
 # Ctrl+Q in the popover ends the application cleanly.
 timeout 10 "$parvel" --show || fail "parvel --show failed"
-wait_for 5 eval '[ "$(xdotool getactivewindow)" = "$popover" ]' || fail "--show did not show the popover"
+wait_for 5 active || fail "--show did not show the popover"
 xdotool windowfocus --sync "$popover" key ctrl+q
 wait_for 10 eval '! kill -0 $app' || fail "Ctrl+Q did not end the application"
 status=0
