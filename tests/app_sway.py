@@ -36,18 +36,13 @@ def free_port():
         return probe.getsockname()[1]
 
 
-def connect(port):
-    try:
-        return socket.create_connection(("127.0.0.1", port))
-    except OSError:
-        return None
-
-
 class Rfb:
     """Just enough of RFB 3.8 to press buttons and keys."""
 
-    def __init__(self, port):
-        self.sock = wait_for(10, lambda: connect(port), "wayvnc listening")
+    def __init__(self, path):
+        wait_for(10, lambda: os.path.exists(path), "wayvnc listening")
+        self.sock = socket.socket(socket.AF_UNIX)
+        self.sock.connect(path)
         self.sock.recv(12)
         self.sock.sendall(b"RFB 003.008\n")
         assert 1 in self.sock.recv(self.sock.recv(1)[0]), "wayvnc asks for authentication"
@@ -159,9 +154,8 @@ def run(parvel, devserver):
     env["WAYLAND_DISPLAY"] = os.path.basename(wait_for(
         10, lambda: [p for p in glob.glob(f"{work}/runtime/wayland-*") if "lock" not in p], "sway's socket")[0])
     output = json.loads(output_of("swaymsg", "-t", "get_outputs", "-r"))[0]["rect"]
-    vnc = free_port()
-    start("wayvnc", ["wayvnc", "127.0.0.1", str(vnc)])
-    rfb = Rfb(vnc)
+    start("wayvnc", ["wayvnc", "--unix-socket", f"{work}/vnc"])
+    rfb = Rfb(f"{work}/vnc")
     wait_for(20, lambda: "org.kde.StatusNotifierWatcher" in bus_names(), "waybar's StatusNotifierWatcher")
 
     # Parvel from sway, for the session's DISPLAY; the script keeps its status.
