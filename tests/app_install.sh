@@ -12,17 +12,11 @@ trap 'rm -rf "$prefix"' EXIT
 cmake --install "$1" --prefix "$prefix" >/dev/null
 status=0
 bad() { echo "app_install: $*" >&2; status=1; }
-for file in bin/parvel share/applications/dev.parvel.Parvel.desktop \
-    share/metainfo/dev.parvel.Parvel.metainfo.xml \
-    share/icons/hicolor/scalable/apps/dev.parvel.Parvel.svg \
-    share/icons/hicolor/symbolic/apps/dev.parvel.Parvel-symbolic.svg \
-    share/kio/servicemenus/dev.parvel.Parvel.desktop \
-    share/kservices5/ServiceMenus/dev.parvel.Parvel.desktop \
-    share/nemo/actions/parvel-share.nemo_action share/nemo/actions/parvel-copy-link.nemo_action \
-    share/Thunar/sendto/dev.parvel.Parvel-share.desktop \
-    share/Thunar/sendto/dev.parvel.Parvel-copy-link.desktop \
-    share/nautilus-python/extensions/parvel.py \
-    share/doc/parvel/copyright share/doc/parvel/Geist-OFL.txt; do
+# The files nothing below reads.
+for file in share/icons/hicolor/scalable/apps/dev.parvel.Parvel.svg \
+    share/icons/hicolor/symbolic/apps/dev.parvel.Parvel-symbolic.svg share/doc/parvel/copyright \
+    share/doc/parvel/Geist-OFL.txt share/nemo/actions/parvel-{share,copy-link}.nemo_action \
+    share/Thunar/sendto/dev.parvel.Parvel-{share,copy-link}.desktop; do
     [ -s "$prefix/$file" ] || bad "$file was not installed"
 done
 [ -x "$prefix/bin/parvel" ] || bad "bin/parvel is not executable"

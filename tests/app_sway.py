@@ -178,12 +178,10 @@ def run(parvel, devserver):
     wait_for(10, lambda: parvel_window("popover"), "the popover on screen")
     time.sleep(0.5)  # sway moves it a moment after mapping it
     rect = parvel_window("popover")
-    dx = max(rect["x"] - icon[0], 0, icon[0] - (rect["x"] + rect["width"]))
-    dy = max(rect["y"] - icon[1], 0, icon[1] - (rect["y"] + rect["height"]))
-    assert dx <= 40 and dy <= 40, f"the popover is at {rect}, the icon at {icon}"
-    assert output["x"] <= rect["x"] and rect["x"] + rect["width"] <= output["x"] + output["width"] and \
-        output["y"] <= rect["y"] and rect["y"] + rect["height"] <= output["y"] + output["height"], \
-        f"the popover leaves the screen: {rect}"
+    for axis, size in (("x", "width"), ("y", "height")):
+        low, high = rect[axis], rect[axis] + rect[size]
+        assert low - 40 <= icon[axis == "y"] <= high + 40, f"the popover is at {rect}, the icon at {icon}"
+        assert output[axis] <= low and high <= output[axis] + output[size], f"the popover leaves the screen: {rect}"
 
     rfb.click(*icon)
     wait_for(5, lambda: not parvel_window("popover"), "a second click closing the popover")

@@ -10,12 +10,11 @@ name="$(basename "${0%.*}")"
 
 # wait_for SECONDS COMMAND…: polls every 0.1 s.
 wait_for() {
-    local limit=$(($1 * 10)); shift
-    for _ in $(seq "$limit"); do
-        if "$@" >/dev/null 2>&1; then return 0; fi
+    local deadline=$((SECONDS + $1)); shift
+    until "$@" >/dev/null 2>&1; do
+        [ "$SECONDS" -lt "$deadline" ] || return 1
         sleep 0.1
     done
-    return 1
 }
 fail() { echo "$name: $*" >&2; exit 1; }
 # ctest shows no output of a skipped test (status 77): the runner hands the
@@ -68,10 +67,9 @@ spawn() {
 }
 trap 'for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done; wait 2>/dev/null || true' EXIT
 
-# An X display of our own (Xvfb picks a free number and tells it on fd 3)
-# with trayer as the tray host, started a second time if its first start
-# shows no panel: the test is about Parvel, not about a tray host that lost
-# a race at start-up. Without a tray host there is nothing to test: skipped.
+# An X display of our own (Xvfb tells its free number on fd 3) with trayer as
+# the tray host, started again if it shows no panel (the test is about Parvel,
+# not about a tray host that lost a race at start-up), else skipped.
 start_x() {
     spawn xvfb Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$WORK/display"
     wait_for 30 test -s "$WORK/display" || fail "Xvfb did not start"
@@ -84,13 +82,10 @@ start_x() {
     for _ in 1 2; do
         spawn trayer trayer --edge top --align right --widthtype request --height 24 \
             --SetDockType true --transparent false
-        if wait_for 20 xdotool search --classname '^panel$'; then
-            tray="$(xdotool search --classname '^panel$' | head -1)"
-            return
-        fi
+        wait_for 20 xdotool search --classname '^panel$' && break
         kill "${pids[-1]}" 2>/dev/null || true
     done
-    skip "trayer showed no panel"
+    tray="$(xdotool search --classname '^panel$' | head -1)" || skip "trayer showed no panel"
 }
 
 # A private dev server on a free loopback port, its CA trusted and its
