@@ -65,6 +65,7 @@ mkdir -p "$WORK/files"
 for file in "report one" popover tray settings one two; do printf '%s' "$file" >"$WORK/files/$file.txt"; done
 (cd "$WORK/files" && timeout 10 "$parvel" "report one.txt") || fail "the second parvel failed"
 wait_for 10 logged "file://$WORK/files/report one.txt" || fail "the file did not reach the running instance"
+wait_for 10 active || fail "the handed-over file did not show the popover"
 
 # Onto the open popover's drop zone: it stays through the press, takes the
 # drop and has the focus again; a plain click elsewhere still closes it.
