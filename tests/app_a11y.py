@@ -130,7 +130,7 @@ def announced(text):
 # The popover, connected: its recent rows show.
 wait("the popover", lambda: app() and find("push button", "Copy link for file-20.txt"))
 check(find("heading", "Parvel") is not None, "the popover's heading is not named")
-check(not has(find("push button", "Upload and copy link"), S.ENABLED), "the upload button reports enabled without files")
+check(not has(find("push button", "Upload and copy link"), S.ENABLED), "the upload button is enabled without files")
 all_named("popover")
 
 # A handed-over file: its name is text; the access choice is radio buttons.
