@@ -184,8 +184,14 @@ private Q_SLOTS:
                                file(u"third ü.txt"_s, 7)};
         m.setFiles(urls, false);
         // Each message, and the progress value each file starts from.
+        // The index is written when the run ends, not after every file.
         QStringList events;
-        connect(&m, &ParvelModel::messageChanged, this, [&] { events.append(m.message()); });
+        const QByteArray indexBefore = m_rig->index();
+        connect(&m, &ParvelModel::messageChanged, this, [&] {
+            events.append(m.message());
+            if (m.message().startsWith(u"Uploading"_s) && m_rig->index() != indexBefore)
+                events.append(u"index written early"_s);
+        });
         connect(&m, &ParvelModel::progressChanged, this, [&] {
             QVERIFY(m.progress() >= 0 && m.progress() <= 1);
             if (events.value(events.size() - 1).startsWith(u"Uploading"_s))
