@@ -1,10 +1,9 @@
-// The views: the rules with cases as plain functions, and the QML itself
-// loaded into real windows on the offscreen platform over the real model.
+// The views: the badge rule as a plain function, and the QML itself loaded
+// into real windows on the offscreen platform over the real model.
 
 #include "model/ParvelModel.h"
 #include "platform/ClipboardPasteboard.h"
 #include "platform/PortalSettings.h"
-#include "ui/DotGrid.h"
 #include "ui/Fonts.h"
 #include "ui/Palvo.h"
 #include "ui/ViewRules.h"
@@ -54,12 +53,15 @@ std::unique_ptr<Hosted> host(QQmlEngine& engine, const QByteArray& source, QSize
     return hosted;
 }
 
-// The text field inside one of ConnectView's labelled fields.
-QQuickItem* inputOf(QQuickItem* field) {
-    for (QQuickItem* child : field->childItems())
-        if (child->property("placeholderText").isValid())
-            return child;
-    return nullptr;
+// The popover's content over `model`, shown and holding the keyboard.
+std::unique_ptr<Hosted> popover(QQmlEngine& engine, ParvelModel* model) {
+    auto hosted =
+        host(engine, "MainView {}", {336, 560}, {{u"model"_s, QVariant::fromValue(model)}});
+    hosted->window->show();
+    hosted->window->requestActivate();
+    if (!QTest::qWaitForWindowActive(hosted->window.get()))
+        qFatal("the popover's window never became active");
+    return hosted;
 }
 
 // Every item drawn under `root`, delegates included (they are not QObject
@@ -79,10 +81,6 @@ QString accessibleName(QQuickItem* item) {
     return {};
 }
 
-QString hexOf(QColor c) {
-    return c.name(QColor::HexRgb);
-}
-
 // WCAG contrast ratio of two opaque colours.
 double contrast(QColor a, QColor b) {
     const auto luminance = [](QColor c) {
@@ -96,26 +94,17 @@ double contrast(QColor a, QColor b) {
     return (bright + 0.05) / (dim + 0.05);
 }
 
-Services testServices() {
-    Services services;
-    services.pasteboard = std::make_shared<ClipboardPasteboard>();
-    return services;
-}
-
 SharedFile sharedFile(int n) {
-    SharedFile file;
-    file.id = u"f%1"_s.arg(n);
-    file.name = u"file-%1.pdf"_s.arg(n);
-    file.size = 1000 * n;
-    file.createdAt = u"2026-01-01T00:00:00Z"_s;
-    file.url = u"https://files.example.org/s/f%1"_s.arg(n);
-    return file;
+    return {u"f%1"_s.arg(n), u"file-%1.pdf"_s.arg(n), 1000 * n, false, u"2026-01-01T00:00:00Z"_s,
+            u"https://files.example.org/s/f%1"_s.arg(n)};
 }
 
 // A model as the popover sees it once connected. A refresh "runs" already,
 // so the view's own refresh on appearing returns at once and sends nothing.
 std::unique_ptr<ParvelModel> connectedModel(int files) {
-    auto model = std::make_unique<ParvelModel>(false, testServices());
+    Services services;
+    services.pasteboard = std::make_shared<ClipboardPasteboard>();
+    auto model = std::make_unique<ParvelModel>(false, services);
     model->setConnection(Connection{u"https://files.example.org"_s, u"token"_s});
     model->setIsRefreshing(true);
     QList<SharedFile> list;
@@ -125,20 +114,20 @@ std::unique_ptr<ParvelModel> connectedModel(int files) {
     return model;
 }
 
-// Drags `urls` over the window at `pos` and drops them; true when accepted.
-bool drop(QQuickWindow* window, QPointF pos, const QList<QUrl>& urls, bool* hovered = nullptr,
-          QQuickItem* card = nullptr) {
+// Drags `urls` over `window` at `pos` and drops them: whether `card` lit up
+// under the drag, and whether the drop was taken.
+std::pair<bool, bool> drop(QQuickWindow* window, QQuickItem* card, QPointF pos,
+                           const QList<QUrl>& urls) {
     QMimeData mime;
     mime.setUrls(urls);
     QDragEnterEvent enter(pos.toPoint(), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(window, &enter);
     QDragMoveEvent move(pos.toPoint(), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(window, &move);
-    if (hovered && card)
-        *hovered = card->property("targeted").toBool();
+    const bool lit = card->property("targeted").toBool();
     QDropEvent dropped(pos, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(window, &dropped);
-    return dropped.isAccepted();
+    return {lit, dropped.isAccepted()};
 }
 
 } // namespace
@@ -149,43 +138,18 @@ class UiTest : public QObject {
 private Q_SLOTS:
     void initTestCase() { QQuickWindow::setGraphicsApi(QSGRendererInterface::Software); }
 
-    void rules() {
-        using namespace ViewRules;
+    // The last path component's extension, its first four user-perceived
+    // characters, upper-cased beyond ASCII too; nothing without one.
+    void badgeLabel() {
         const QList<std::pair<QString, QString>> badges{
-            {u"photo.jpeg"_s, u"JPEG"_s},
             {u"report.tar.gz"_s, u"GZ"_s},
             {u"README"_s, QString()},
             {u"/a.b/c"_s, QString()},
             {u"archive."_s, QString()},
             {u"x.\u00e9t\u00e9s"_s, u"\u00c9T\u00c9S"_s},
-            // Four user-perceived characters: a flag is one of them.
             {u"a.\U0001F1EB\U0001F1F7abcd"_s, u"\U0001F1EB\U0001F1F7ABC"_s}};
         for (const auto& [name, label] : badges)
-            QCOMPARE(badgeLabel(name), label);
-
-        // status shown, password, files -> rows
-        const QList<std::tuple<bool, bool, int, int>> rows{
-            {false, false, 5, 3}, {false, true, 5, 2},  {true, false, 5, 2},
-            {true, true, 5, 1},   {false, false, 2, 2}, {false, false, 0, 0}};
-        for (const auto& [status, password, files, n] : rows)
-            QCOMPARE(recentRowCount(status, password, files), n);
-
-        QCOMPARE(percentText(0.999), u"99%"_s);
-        QCOMPARE(percentText(1.0), u"100%"_s);
-        QCOMPARE(percentText(0), u"0%"_s);
-
-        QVERIFY(!canConnect(QString(), false));
-        QVERIFY(canConnect(u" "_s, false));
-        QVERIFY(!canConnect(u"ABCD"_s, true));
-
-        QCOMPARE(feedbackKind(u"e"_s, u"m"_s, true), FeedbackKind::Error);
-        QCOMPARE(feedbackKind({}, u"m"_s, true), FeedbackKind::Progress);
-        QCOMPARE(feedbackKind({}, u"m"_s, false), FeedbackKind::Done);
-        QCOMPARE(feedbackKind({}, {}, true), FeedbackKind::None);
-
-        QCOMPARE(DotGrid::dotCentres({30, 20}),
-                 (QList<QPointF>{{6, 6}, {18, 6}, {6, 18}, {18, 18}}));
-        QVERIFY(DotGrid::dotCentres({6, 100}).isEmpty());
+            QCOMPARE(ViewRules::badgeLabel(name), label);
     }
 
     // One process draws a light and a dark window side by side; flipping a
@@ -202,10 +166,10 @@ private Q_SLOTS:
             })";
         const auto light = host(engine, source, {240, 80}, {{u"dark"_s, false}});
         const auto dark = host(engine, source, {240, 80}, {{u"dark"_s, true}});
-        const auto ground = [](const Hosted& h) { return hexOf(h.grab().pixelColor(1, 1)); };
+        const auto ground = [](const Hosted& h) { return h.grab().pixelColor(1, 1).name(); };
         const auto label = [](const Hosted& h) {
             auto* text = h.find("button")->property("contentItem").value<QQuickItem*>();
-            return hexOf(text->property("color").value<QColor>());
+            return text->property("color").value<QColor>().name();
         };
         QCOMPARE(ground(*light) + label(*light), u"#faf9f5#1a1814"_s);
         QCOMPARE(ground(*dark) + label(*dark), u"#1a1814#1a1814"_s);
@@ -242,24 +206,24 @@ private Q_SLOTS:
                 ToggleSwitch { objectName: "switch"; text: "Off" }
                 SegmentedControl { objectName: "segments"; y: 40; labels: ["A", "B"] }
             })";
+        const auto colour = [](QObject* o) { return o->property("color").value<QColor>(); };
         for (const bool dark : {false, true}) {
             const auto hosted = host(engine, source, {340, 80}, {{u"dark"_s, dark}});
-            const auto colour = [](QObject* o, const char* name) {
-                return o->property(name).value<QColor>();
-            };
             auto* track = hosted->find("switch")->property("indicator").value<QQuickItem*>();
             auto* border = track->property("border").value<QObject*>();
-            QVERIFY(contrast(colour(border, "color"), colour(hosted->item(), "color")) >= 3);
-            if (dark) {
-                auto* segments = hosted->find("segments");
-                QQuickItem* chosen = nullptr;
-                for (QQuickItem* item : visualTree(segments))
-                    if (item->property("chosen").toBool())
-                        chosen = item->property("background").value<QQuickItem*>();
-                auto* outline = chosen->property("border").value<QObject*>();
-                QVERIFY(outline->property("width").toReal() >= 1);
-                QVERIFY(contrast(colour(outline, "color"), colour(segments, "color")) >= 3);
-            }
+            QVERIFY(contrast(colour(border), colour(hosted->item())) >= 3);
+            if (!dark)
+                continue;
+            auto* segments = hosted->find("segments");
+            const QList<QQuickItem*> items = visualTree(segments);
+            auto* chosen = *std::ranges::find_if(
+                items, [](QQuickItem* item) { return item->property("chosen").toBool(); });
+            auto* outline = chosen->property("background")
+                                 .value<QQuickItem*>()
+                                 ->property("border")
+                                 .value<QObject*>();
+            QVERIFY(outline->property("width").toReal() >= 1);
+            QVERIFY(contrast(colour(outline), colour(segments)) >= 3);
         }
     }
 
@@ -279,28 +243,25 @@ private Q_SLOTS:
         // at once. The block takes its share of the card's height as it
         // fades, with no jump at either end of the fade.
         const auto model = connectedModel(1);
-        const auto popover = host(engine, "MainView {}", {336, 560},
-                                  {{u"model"_s, QVariant::fromValue(model.get())}});
-        popover->window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(popover->window.get()));
-        QQuickItem* card = popover->find("uploadCard");
+        const auto shown = popover(engine, model.get());
+        QQuickItem* card = shown->find("uploadCard");
         const auto height = [&] {
-            popover->grab(); // lays the card out
+            shown->grab(); // lays the card out
             return card->height();
         };
         const qreal folded = height();
         model->setUsePassword(true);
         const qreal open = height();
         QVERIFY(open > folded + 40);
-        QObject* block = popover->find("passwordBlock");
+        QObject* block = shown->find("passwordBlock");
         for (const qreal reveal : {0.01, 0.5, 0.99}) {
             block->setProperty("reveal", reveal);
             QVERIFY(std::abs(height() - (folded + (open - folded) * reveal)) <= 2);
         }
-        const QList<QQuickItem*> items = visualTree(popover->item());
+        const QList<QQuickItem*> items = visualTree(shown->item());
         auto* copy = *std::ranges::find(items, u"copiedSymbol"_s, &QQuickItem::objectName);
         QVERIFY(!copy->isVisible());
-        QTest::mouseClick(popover->window.get(), Qt::LeftButton, {},
+        QTest::mouseClick(shown->window.get(), Qt::LeftButton, {},
                           copy->mapToScene({7, 7}).toPoint());
         QCOMPARE(copy->opacity(), 1.0);
 
@@ -308,21 +269,38 @@ private Q_SLOTS:
         QVERIFY(hosted->item()->property("moving").toBool());
     }
 
-    // Server text in the status line is shown as it came, never as markup.
-    void statusLineIsPlainText() {
+    // The status line: the error over any message, else the message, else
+    // nothing; always as it came, never as markup (server text).
+    void statusLine() {
         QQmlEngine engine;
-        ParvelModel model(false, testServices());
+        ParvelModel model(false, Services{});
         const auto hosted =
             host(engine, "Feedback {}", {300, 60}, {{u"model"_s, QVariant::fromValue(&model)}});
-        const QString error = u"<b>Refused</b> &amp; <a href='x'>why</a>"_s;
-        model.setError(error);
-        QCOMPARE(hosted->item()->property("length").toInt(), error.size());
+        const QString markup = u"<b>Refused</b> &amp; <a href='x'>why</a>"_s;
+        const struct {
+            QString error, message;
+            bool uploading;
+            QString shown;
+            Rules::Feedback kind; // the colour: bad, ink2 while uploading, ok after
+        } rows[] = {{markup, u"Uploading"_s, true, markup, Rules::Error},
+                    {{}, markup, true, markup, Rules::Progress},
+                    {{}, u"Done"_s, false, u"Done"_s, Rules::Done},
+                    {{}, {}, false, {}, Rules::None}};
+        for (const auto& row : rows) {
+            model.setError(row.error);
+            model.setMessage(row.message);
+            model.setIsUploading(row.uploading);
+            QCOMPARE(hosted->item()->property("length").toInt(), row.shown.size());
+            QCOMPARE(hosted->item()->property("text").toString(), row.shown);
+            QCOMPARE(hosted->item()->property("kind").toInt(), int(row.kind));
+            QCOMPARE(hosted->item()->isVisible(), !row.shown.isEmpty());
+        }
     }
 
     // Typing writes the model on every keystroke; a lone blank is enough.
     void connectViewTyping() {
         QQmlEngine engine;
-        ParvelModel model(false, testServices());
+        ParvelModel model(false, Services{});
         const auto hosted =
             host(engine, "ConnectView {}", {336, 500}, {{u"model"_s, QVariant::fromValue(&model)}});
         auto* button = hosted->find("connectButton");
@@ -330,7 +308,7 @@ private Q_SLOTS:
         hosted->window->show();
         hosted->window->requestActivate();
         QVERIFY(QTest::qWaitForWindowActive(hosted->window.get()));
-        inputOf(hosted->find("codeField"))->forceActiveFocus();
+        hosted->find("codeField")->childItems().at(1)->forceActiveFocus(); // its label, its input
         QTest::keyClick(hosted->window.get(), Qt::Key_Space);
         QCOMPARE(model.connectionCode(), u" "_s);
         QVERIFY(button->isEnabled());
@@ -338,55 +316,42 @@ private Q_SLOTS:
         QVERIFY(!button->isEnabled());
     }
 
+    // Each drop adds to the selection. While uploading the outline still
+    // lights up under the drag, but the drop is refused and the outline goes.
     void dropsOnTheUploadCard() {
         QTemporaryDir dir;
-        const auto file = [&](const QString& name) {
-            QFile f(dir.filePath(name));
-            f.open(QIODevice::WriteOnly);
-            f.write("data");
-            return QUrl::fromLocalFile(f.fileName());
-        };
-        const QUrl a = file(u"a.txt"_s), b = file(u"b.txt"_s), c = file(u"c.txt"_s);
-
+        QList<QUrl> urls;
+        for (const QString& name : {u"a.txt"_s, u"b.txt"_s, u"c.txt"_s}) {
+            QFile file(dir.filePath(name));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("data") == 4);
+            urls.append(QUrl::fromLocalFile(file.fileName()));
+        }
         QQmlEngine engine;
         const auto model = connectedModel(0);
-        const auto hosted = host(engine, "MainView {}", {336, 560},
-                                 {{u"model"_s, QVariant::fromValue(model.get())}});
-        hosted->window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(hosted->window.get()));
-        QQuickItem* card = hosted->find("uploadCard");
+        const auto shown = popover(engine, model.get());
+        QQuickItem* card = shown->find("uploadCard");
         const QPointF inside = card->mapToScene({card->width() / 2, card->height() - 10});
-
-        QVERIFY(drop(hosted->window.get(), inside, {a}));
-        QCOMPARE(model->selected(), QList<QUrl>{a});
-        QVERIFY(drop(hosted->window.get(), inside, {b}));
-        QCOMPARE(model->selected(), (QList<QUrl>{a, b}));
-
-        // Refused while uploading, although the outline lights up.
+        QCOMPARE(drop(shown->window.get(), card, inside, {urls[0]}), std::pair(true, true));
+        QCOMPARE(drop(shown->window.get(), card, inside, {urls[1]}), std::pair(true, true));
+        QCOMPARE(model->selected(), urls.mid(0, 2));
         model->setIsUploading(true);
-        bool hovered = false;
-        QVERIFY(!drop(hosted->window.get(), inside, {c}, &hovered, card));
-        QVERIFY(hovered);
-        QCOMPARE(model->selected(), (QList<QUrl>{a, b}));
+        QCOMPARE(drop(shown->window.get(), card, inside, {urls[2]}), std::pair(true, false));
+        QCOMPARE(model->selected(), urls.mid(0, 2));
         QVERIFY(!card->property("targeted").toBool());
     }
 
-    // The recent files: the keyboard path to each row's copy button, and its confirmation, kept by
-    // file id while the list is assigned anew (every refresh) and ended when its row leaves the
-    // screen.
+    // The recent files: the keyboard path to each row's copy button, and its
+    // confirmation, kept by file id while the list is assigned anew (every
+    // refresh) and ended when its row leaves the screen.
     void recentFiles() {
         QQmlEngine engine;
         const auto model = connectedModel(5);
-        const auto hosted = host(engine, "MainView {}", {336, 560},
-                                 {{u"model"_s, QVariant::fromValue(model.get())}});
-        QQuickWindow* window = hosted->window.get();
-        window->show();
-        window->requestActivate();
-        QVERIFY(QTest::qWaitForWindowActive(window));
-        // What each shown copy button says, top to bottom.
+        const auto shown = popover(engine, model.get());
+        QQuickWindow* window = shown->window.get();
+        // The shown copy buttons, top to bottom, and what each says.
         const auto buttons = [&] {
             QList<QQuickItem*> found;
-            for (QQuickItem* item : visualTree(hosted->item()))
+            for (QQuickItem* item : visualTree(shown->item()))
                 if (item->property("confirmations").isValid() && item->isVisible())
                     found.append(item);
             std::ranges::sort(found, {}, [](QQuickItem* b) { return b->mapToScene({}).y(); });
@@ -398,12 +363,16 @@ private Q_SLOTS:
                 names.append(accessibleName(button));
             return names;
         };
+        const auto press = [&](int row) {
+            QTest::mouseClick(window, Qt::LeftButton, {},
+                              buttons().at(row)->mapToScene({14, 14}).toPoint());
+        };
         QCOMPARE(said(), QStringList({u"Copy link for file-1.pdf"_s, u"Copy link for file-2.pdf"_s,
                                       u"Copy link for file-3.pdf"_s}));
 
         // Tab from "All files ↗" reaches the rows' buttons; Space and Return
         // press them, without a status text.
-        hosted->find("allFilesButton")->forceActiveFocus(Qt::TabFocusReason);
+        shown->find("allFilesButton")->forceActiveFocus(Qt::TabFocusReason);
         QTest::keyClick(window, Qt::Key_Tab);
         QCOMPARE(window->activeFocusItem(), buttons().at(0));
         QTest::keyClick(window, Qt::Key_Space);
@@ -434,8 +403,7 @@ private Q_SLOTS:
                               u"Link copied for file-2.pdf"_s}));
         model->assignFiles(files);
         QCOMPARE(said().at(1), u"Link copied for file-1.pdf"_s);
-        QTest::mouseClick(window, Qt::LeftButton, {},
-                          buttons().at(1)->mapToScene({14, 14}).toPoint());
+        press(1);
         QElapsedTimer sinceSecond;
         sinceSecond.start();
         QTRY_COMPARE_WITH_TIMEOUT(said().at(1), u"Copy link for file-1.pdf"_s, 10000);
@@ -444,8 +412,7 @@ private Q_SLOTS:
 
         // A row that leaves the screen, or the popover closing, ends it at
         // once; rows rebuilt for another count keep it.
-        QTest::mouseClick(window, Qt::LeftButton, {},
-                          buttons().at(1)->mapToScene({14, 14}).toPoint());
+        press(1);
         model->setUsePassword(true);
         QCOMPARE(said(),
                  QStringList({u"Copy link for file-6.pdf"_s, u"Link copied for file-1.pdf"_s}));
@@ -454,8 +421,7 @@ private Q_SLOTS:
         model->setError({});
         model->setUsePassword(false);
         QCOMPARE(said().at(1), u"Copy link for file-1.pdf"_s);
-        QTest::mouseClick(window, Qt::LeftButton, {},
-                          buttons().at(0)->mapToScene({14, 14}).toPoint());
+        press(0);
         window->hide();
         QCOMPARE(said().at(0), u"Copy link for file-6.pdf"_s);
     }
