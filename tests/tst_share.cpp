@@ -1,7 +1,6 @@
-// Screenshots, the clipboard and QR codes: the real X clipboard (Xvfb, with
-// xclip as the other application), the real portal client without a portal,
-// QR codes read back with a real decoder (zbarimg). A gated capture stands in
-// for the portal only where a test must hold its answer back.
+// Screenshots and the clipboard: the real X clipboard (Xvfb, with xclip as
+// the other application), the real portal client without a portal. A gated
+// capture stands in for the portal only where a test must hold its answer back.
 
 #include "model/ParvelModel.h"
 #include "platform/ClipboardPasteboard.h"
@@ -13,10 +12,6 @@
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QProcess>
-#include <QQmlComponent>
-#include <QQmlEngine>
-#include <QQuickItem>
-#include <QQuickWindow>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -173,71 +168,6 @@ private Q_SLOTS:
             QCOMPARE(model->selected(), before);
             QCOMPARE(filesUnder(cache()), QStringList());
             QVERIFY(QFile::exists(portalFile));
-        }
-    }
-
-    // The sheet's code reads back as the link, in both appearances and at
-    // sizes that are no multiple of the module count; and it is crisp:
-    // inside the plate only its two colours, never a blend. The sheet goes
-    // with its window.
-    void qrCodeReadsBackAsTheLink() {
-        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
-        const QString shortLink = u"https://parvel.example/f/Zq81xk"_s;
-        const QString longLink = u"https://files.example.org:8443/share/"_s + QString(60, u'k') +
-                                 u"?download=1&name=Gr%C3%BC%C3%9Fe"_s;
-        const struct {
-            QString link;
-            bool dark;
-            int size;
-        } cases[] = {{shortLink, false, 200},
-                     {shortLink, true, 97},
-                     {longLink, true, 200},
-                     {longLink, false, 331}};
-        auto model = makeModel();
-        QQmlEngine engine;
-        QQmlComponent component(&engine);
-        component.setData("import QtQuick\nimport Parvel\nRectangle { id: root\n"
-                          "  required property ParvelModel model; property bool dark\n"
-                          "  property alias sheet: sheet; Palvo.dark: dark\n"
-                          "  width: 336; height: 560; color: Palvo.chrome\n"
-                          "  QrSheet { id: sheet; model: root.model } }",
-                          QUrl(u"qr.qml"_s));
-        const QString path = m_dir.filePath(u"qr.png"_s);
-        for (const auto& row : cases) {
-            std::unique_ptr<QObject> made(component.createWithInitialProperties(
-                {{u"model"_s, QVariant::fromValue(model.get())}, {u"dark"_s, !row.dark}}));
-            QVERIFY2(made, qPrintable(component.errorString()));
-            QQuickWindow window;
-            window.resize(336, 560);
-            qobject_cast<QQuickItem*>(made.get())->setParentItem(window.contentItem());
-            made->setProperty("dark", row.dark); // now that it has a window
-            SharedFile file;
-            file.url = row.link;
-            window.show();
-            auto* sheet = made->property("sheet").value<QObject*>();
-            QMetaObject::invokeMethod(sheet, "show", Q_ARG(QVariant, QVariant::fromValue(file)));
-            auto* code = made->findChild<QQuickItem*>(u"qrCode"_s);
-            code->setProperty("implicitWidth", row.size);
-            code->setProperty("implicitHeight", row.size);
-            QTest::qWait(100);
-            const QImage shot = window.grabWindow();
-            QVERIFY(shot.save(path));
-            QProcess zbar;
-            zbar.start(u"zbarimg"_s,
-                       {u"--quiet"_s, u"--raw"_s, u"-Sdisable"_s, u"-Sqrcode.enable"_s, path});
-            QVERIFY(zbar.waitForFinished(20000));
-            QCOMPARE(QString::fromUtf8(zbar.readAllStandardOutput()).trimmed(), row.link);
-
-            QCOMPARE(code->width(), qreal(row.size));
-            const QRect plate = code->mapRectToScene(QRectF(0, 0, row.size, row.size)).toRect();
-            const int inset = row.size / 10; // clear of the plate's rounded corners
-            QSet<QRgb> colours;
-            for (int y = plate.top() + inset; y < plate.bottom() - inset; ++y)
-                for (int x = plate.left() + inset; x < plate.right() - inset; ++x)
-                    colours.insert(shot.pixel(x, y));
-            QCOMPARE(colours, QSet<QRgb>({qRgb(0xff, 0xff, 0xff), qRgb(0x1a, 0x18, 0x14)}));
-            window.hide();
-            QVERIFY(!sheet->property("visible").toBool());
         }
     }
 };

@@ -13,6 +13,7 @@
 #include <QFontInfo>
 #include <QGuiApplication>
 #include <QMimeData>
+#include <QProcess>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickItem>
@@ -251,6 +252,70 @@ private Q_SLOTS:
             QCOMPARE(hosted->item()->property("text").toString(), row.shown);
             QCOMPARE(hosted->item()->property("kind").toInt(), int(row.kind));
             QCOMPARE(hosted->item()->isVisible(), !row.shown.isEmpty());
+        }
+    }
+
+    // The QR sheet's code reads back as the link, in both appearances and at
+    // sizes that are no multiple of the module count; and it is crisp:
+    // inside the plate only its two colours, never a blend. The sheet goes
+    // with its window.
+    void qrSheet() {
+        const QString shortLink = u"https://parvel.example/f/Zq81xk"_s;
+        const QString longLink = u"https://files.example.org:8443/share/"_s + QString(60, u'k') +
+                                 u"?download=1&name=Gr%C3%BC%C3%9Fe"_s;
+        const struct {
+            QString link;
+            bool dark;
+            int size;
+        } cases[] = {{shortLink, false, 200},
+                     {shortLink, true, 97},
+                     {longLink, true, 200},
+                     {longLink, false, 331}};
+        QQmlEngine engine;
+        ParvelModel model(false, Services{});
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"qr.png"_s);
+        for (const auto& row : cases) {
+            const auto hosted = host(
+                engine, R"(
+                Rectangle {
+                    id: root
+                    required property ParvelModel model
+                    property bool dark
+                    property alias sheet: sheet
+                    Palvo.dark: dark
+                    color: Palvo.chrome
+                    QrSheet { id: sheet; model: root.model }
+                })",
+                {336, 560}, {{u"model"_s, QVariant::fromValue(&model)}, {u"dark"_s, !row.dark}});
+            hosted->item()->setProperty("dark", row.dark); // now that it has a window
+            hosted->window->show();
+            SharedFile file;
+            file.url = row.link;
+            auto* sheet = hosted->item()->property("sheet").value<QObject*>();
+            QMetaObject::invokeMethod(sheet, "show", Q_ARG(QVariant, QVariant::fromValue(file)));
+            auto* code = hosted->find("qrCode");
+            code->setProperty("implicitWidth", row.size);
+            code->setProperty("implicitHeight", row.size);
+            QTest::qWait(100);
+            const QImage shot = hosted->grab();
+            QVERIFY(shot.save(path));
+            QProcess zbar;
+            zbar.start(u"zbarimg"_s,
+                       {u"--quiet"_s, u"--raw"_s, u"-Sdisable"_s, u"-Sqrcode.enable"_s, path});
+            QVERIFY(zbar.waitForFinished(20000));
+            QCOMPARE(QString::fromUtf8(zbar.readAllStandardOutput()).trimmed(), row.link);
+
+            QCOMPARE(code->width(), qreal(row.size));
+            const QRect plate = code->mapRectToScene(QRectF(0, 0, row.size, row.size)).toRect();
+            const int inset = row.size / 10; // clear of the plate's rounded corners
+            QSet<QRgb> colours;
+            for (int y = plate.top() + inset; y < plate.bottom() - inset; ++y)
+                for (int x = plate.left() + inset; x < plate.right() - inset; ++x)
+                    colours.insert(shot.pixel(x, y));
+            QCOMPARE(colours, QSet<QRgb>({qRgb(0xff, 0xff, 0xff), qRgb(0x1a, 0x18, 0x14)}));
+            hosted->window->hide();
+            QVERIFY(!sheet->property("visible").toBool());
         }
     }
 
