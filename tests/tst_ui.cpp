@@ -173,12 +173,9 @@ private Q_SLOTS:
         registerApplicationFonts();
         QObject anchor;
         const PalvoAttached tokens(&anchor);
-        const QList<std::pair<QFont, QString>> faces{
-            {tokens.h2(), u"Geist SemiBold"_s},
-            {tokens.sans(13, QFont::Medium), u"Geist Medium"_s},
-            {tokens.working(), u"Geist Regular"_s},
-            {tokens.stat(), u"Geist Mono Medium"_s},
-            {tokens.label(), u"Geist Mono Regular"_s}};
+        const QList<std::pair<QFont, QString>> faces{{tokens.h2(), u"Geist SemiBold"_s},
+                                                     {tokens.stat(), u"Geist Mono Medium"_s},
+                                                     {tokens.label(), u"Geist Mono Regular"_s}};
         for (const auto& [font, face] : faces) {
             const QFontInfo info(font);
             QCOMPARE(info.family() + u' ' + info.styleName(), face);
