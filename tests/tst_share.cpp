@@ -65,7 +65,6 @@ private Q_SLOTS:
     void clipboardBecomesTheSelection() {
         QImage picture(37, 23, QImage::Format_RGB32);
         picture.fill(Qt::darkCyan);
-        picture.setPixel(3, 4, qRgb(250, 10, 20));
         QByteArray png;
         QBuffer buffer(&png);
         QVERIFY(buffer.open(QIODevice::WriteOnly) && picture.save(&buffer, "PNG"));
@@ -99,8 +98,6 @@ private Q_SLOTS:
 
             model->shareClipboard();
             QCOMPARE(model->error(), QString());
-            QCOMPARE(done.count(), 1);
-            done.clear();
             QVERIFY(previous.isEmpty() || !QFile::exists(previous));
             previous = model->selected().front().toLocalFile();
             if (row.bytes == uris) {
@@ -115,6 +112,8 @@ private Q_SLOTS:
             QVERIFY(made.open(QIODevice::ReadOnly));
             QCOMPARE(made.readAll(), row.bytes);
         }
+
+        QCOMPARE(done.count(), 3);
 
         // While an upload runs nothing is read or written.
         model->setIsUploading(true);
