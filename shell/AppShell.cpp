@@ -133,15 +133,8 @@ void AppShell::showSettings() {
         return;
     }
     m_surfaces.popover->close();
-    setRegularPolicy(true);
-    if (!m_settings) {
+    if (!m_settings)
         m_settings = m_surfaces.makeSettings();
-        QPointer<AppShell> self(this);
-        m_settings->closed = [self] {
-            if (self)
-                self->setRegularPolicy(false);
-        };
-    }
     m_settings->show();
 }
 
@@ -234,9 +227,4 @@ void AppShell::shareFiles(const QList<QUrl>& urls) {
     qCDebug(lcShell) << "share:" << files << (started ? "uploading" : "refused");
     if (!started)
         showPopover();
-}
-
-void AppShell::setRegularPolicy(bool regular) {
-    if (m_surfaces.setRegularPolicy)
-        m_surfaces.setRegularPolicy(regular);
 }

@@ -79,7 +79,6 @@ private:
     void act(const LaunchRequest& request);
     void openPendingFilePicker();
     void chooserFinished(std::optional<QList<QUrl>> urls, FileSelection selection);
-    void setRegularPolicy(bool regular);
 
     std::unique_ptr<ParvelModel> m_model;
     ShellSurfaces m_surfaces;

@@ -16,10 +16,6 @@ SettingsWindow::SettingsWindow(QQmlEngine& engine, ParvelModel& model, bool dark
     m_window->setMinimumSize(QSize(660, 500));
     m_window->resize(QSize(720, 540));
     hostView(*m_window, u"SettingsView"_s, model, dark);
-    QObject::connect(m_window, &QWindow::visibleChanged, this, [this](bool visible) {
-        if (!visible && closed)
-            closed();
-    });
 }
 
 SettingsWindow::~SettingsWindow() {

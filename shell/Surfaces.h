@@ -47,16 +47,10 @@ public:
     virtual ~SettingsSurface() = default;
     // Shows it (centred the first time), brings it forward, focuses it.
     virtual void show() = 0;
-
-    // Set by the shell; runs when the user closes the window.
-    std::function<void()> closed;
 };
 
 struct ShellSurfaces {
     std::unique_ptr<PopoverSurface> popover;
     std::function<std::unique_ptr<SettingsSurface>()> makeSettings;
     std::function<std::unique_ptr<ChooserSurface>()> makeChooser;
-    // Switches between "no Dock icon" and "Dock icon with main menu". Linux
-    // desktops have no such switch: nothing happens unless one is given.
-    std::function<void(bool regular)> setRegularPolicy;
 };

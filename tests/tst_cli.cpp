@@ -18,9 +18,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-const Connection stored{u"https://old.example"_s, u"old-token"_s};
-const Connection imported{u"https://parvel.example:8443"_s, u"tökèn ✓/+="_s};
-
 // Exit status (-1: crashed or hung), standard output, standard error.
 using Outcome = std::tuple<int, QByteArray, QByteArray>;
 
@@ -37,7 +34,6 @@ class CliTest : public QObject {
 
     QTemporaryDir m_dir;
     bool m_secretService = false;
-    QProcessEnvironment m_extraEnvironment; // for the next runs
 
     QString path(const QString& relative) const { return m_dir.path() + u'/' + relative; }
     QString indexPath() const { return path(u"XDG_DATA_HOME/Parvel/files.json"_s); }
@@ -55,8 +51,6 @@ class CliTest : public QObject {
         for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
             env.insert(QString::fromLatin1(name), path(QString::fromLatin1(name)));
         QProcess process;
-        for (const QString& name : m_extraEnvironment.keys())
-            env.insert(name, m_extraEnvironment.value(name));
         process.setProcessEnvironment(env);
         process.setWorkingDirectory(path(u"work"_s));
         if (closedOutput)
@@ -100,7 +94,12 @@ private Q_SLOTS:
     void initTestCase() {
         QVERIFY(m_dir.isValid());
         QVERIFY(QDir().mkpath(path(u"HOME"_s)));
-        writeFile(path(u"work/good.json"_s), "{\"serverURL\":\"https://a\",\"token\":\"good\"}");
+        for (const auto& [name, token] :
+             {std::pair("good.json", "\"good\""), std::pair("--json", "\"dashes\""),
+              std::pair("number.json", "5"), std::pair("unicode.json", "\"tökèn ✓/+=\",\"x\":[1]")})
+            writeFile(path(u"work/"_s + QString::fromUtf8(name)),
+                      QByteArray("{\"serverURL\":\"https://a\",\"token\":") + token + '}');
+        writeFile(path(u"work/bad.json"_s), "{}");
         m_secretService = SecretServiceKit::available();
     }
     void init() {
@@ -162,10 +161,6 @@ private Q_SLOTS:
             // out of the mode's output unless asked for.
             QCOMPARE(run({u"--upload"_s, u"some.txt"_s}),
                      (Outcome{1, {}, "Connect Parvel before uploading.\n"}));
-            m_extraEnvironment.insert(u"PARVEL_DEBUG"_s, u"1"_s);
-            const QByteArray debug = std::get<2>(run({u"--upload"_s, u"some.txt"_s}));
-            m_extraEnvironment.clear();
-            QVERIFY2(debug.count('\n') > 1, debug.constData());
         }
         QFile::remove(hostile);
     }
@@ -179,93 +174,54 @@ private Q_SLOTS:
                  (Outcome{1, {}, {}}));
     }
 
-    // What the dynamic loader maps, as it reports it: --json no Qt at all,
-    // --import-connection neither Qt GUI nor libcurl, --upload no Qt Quick.
-    void loadsOnlyWhatItUses() {
-        writeFile(indexPath(), "[]");
-        m_extraEnvironment.insert(u"LD_DEBUG"_s, u"libs"_s);
-        const auto [jsonStatus, jsonOut, jsonLoads] = run({u"--json"_s});
-        const auto [importStatus, importOut, importLoads] =
-            run({u"--import-connection"_s, u"good.json"_s});
-        const auto [uploadStatus, uploadOut, uploadLoads] = run({u"--upload"_s, u"good.json"_s});
-        m_extraEnvironment.clear();
-        QVERIFY2(uploadLoads.contains("libparvel-upload.so") && uploadLoads.contains("libcurl") &&
-                     !uploadLoads.contains("libQt6Qml") && !uploadLoads.contains("libQt6Quick"),
-                 uploadLoads.constData());
-        QCOMPARE(std::pair(jsonStatus, jsonOut), std::pair(0, QByteArray("[]")));
-        QVERIFY2(jsonLoads.contains("libc.so") && !jsonLoads.contains("libQt6"),
-                 jsonLoads.constData());
-        QCOMPARE(std::pair(importStatus, importOut), std::pair(0, savedLine()));
-        QVERIFY2(importLoads.contains("libparvel-import.so") &&
-                     importLoads.contains("libQt6Core") && !importLoads.contains("libQt6Gui") &&
-                     !importLoads.contains("libcurl"),
-                 importLoads.constData());
-    }
-
-    void importConnection_data() {
-        QTest::addColumn<QString>("argument");
-        QTest::addColumn<QByteArray>("contents"); // of connection.json in the working folder
-        QTest::addColumn<QByteArray>("error");    // none: saved
-        const QString missing = path(u"no such file.json"_s);
-        for (const char* backend : {"file", "secret service"}) {
-            // Extra keys are ignored.
-            QTest::addRow("%s, saved", backend)
-                << u"connection.json"_s
-                << QByteArray("{\"token\":\"t\xc3\xb6k\xc3\xa8n "
-                              "\xe2\x9c\x93/+=\",\"extra\":[1],"
-                              "\"serverURL\":\"https://parvel.example:8443\"}")
-                << QByteArray();
-            QTest::addRow("%s, token a number", backend)
-                << u"connection.json"_s << QByteArray("{\"serverURL\":\"https://a\",\"token\":5}")
-                << QByteArray("Connection: \"token\" must be a string");
-        }
-        QTest::newRow("file, no such file")
-            << missing << QByteArray() << missing.toUtf8() + ": No such file or directory";
-    }
-    void importConnection() {
-        QFETCH(QString, argument);
-        QFETCH(QByteArray, contents);
-        QFETCH(QByteArray, error);
-        const auto target = store(secretServiceRow());
-        QVERIFY(target->save(stored).has_value());
-        writeFile(path(u"work/connection.json"_s), contents);
-        QCOMPARE(run({u"--import-connection"_s, argument}, secretServiceRow()),
-                 (error.isEmpty() ? Outcome{0, savedLine(secretServiceRow()), {}}
-                                  : Outcome{1, {}, "Connection import failed: " + error + '\n'}));
-        QCOMPARE(target->load().connection, error.isEmpty() ? imported : stored);
-    }
-
-    // The row's tag is the command line; the columns are what it prints and
-    // stores.
-    void modeOrder_data() {
+    // The row's tag is the command line (after "secret service:", with the
+    // keyring as the store); the columns are what it prints and what is
+    // stored then (server URL and token; "old" before every row).
+    void commandLines_data() {
         QTest::addColumn<int>("status");
-        QTest::addColumn<QByteArray>("out");
-        QTest::addColumn<QString>("token"); // of the stored connection; empty for none
-        const QByteArray index("[\"index\"]"), saved("<saved line>");
-        QTest::newRow("--json --upload good.json") << 0 << index << QString();
-        QTest::newRow("--upload good.json --json") << 0 << index << QString();
-        QTest::newRow("--json --import-connection good.json") << 0 << saved << u"good"_s;
-        QTest::newRow("--json --import-connection") << 0 << index << QString();
-        QTest::newRow("--IMPORT-CONNECTION good.json --json") << 0 << index << QString();
-        QTest::newRow("--import-connection good.json --import-connection bad.json")
-            << 0 << saved << u"good"_s;
+        QTest::addColumn<QByteArray>("out"); // "saved": the store's saved line
+        QTest::addColumn<QByteArray>("err");
+        QTest::addColumn<QString>("connection");
+        const QByteArray index("[\"index\"]"), saved("saved"), failed("Connection import failed: ");
+        const QString old = u"https://old.example old-token"_s;
+        for (const char* backend : {"", "secret service: "}) {
+            // Extra keys are ignored.
+            QTest::addRow("%s--import-connection unicode.json", backend)
+                << 0 << saved << QByteArray() << u"https://a tökèn ✓/+="_s;
+            QTest::addRow("%s--import-connection number.json", backend)
+                << 1 << QByteArray() << failed + "Connection: \"token\" must be a string\n"
+                << old;
+        }
+        QTest::newRow("--import-connection missing.json")
+            << 1 << QByteArray() << failed + "missing.json: No such file or directory\n"
+            << old;
+        QTest::newRow("--upload good.json --json") << 0 << index << QByteArray() << old;
+        QTest::newRow("--json --import-connection good.json")
+            << 0 << saved << QByteArray() << u"https://a good"_s;
+        QTest::newRow("--json --import-connection") << 0 << index << QByteArray() << old;
+        QTest::newRow("--IMPORT-CONNECTION good.json --json") << 0 << index << QByteArray() << old;
         QTest::newRow("--import-connection bad.json --import-connection good.json")
-            << 1 << QByteArray() << QString();
+            << 1 << QByteArray() << failed + "Connection: \"serverURL\" is missing\n"
+            << old;
         // An operand is whatever follows, even when it looks like an option.
-        QTest::newRow("--import-connection --json") << 0 << saved << u"dashes"_s;
+        QTest::newRow("--import-connection --json")
+            << 0 << saved << QByteArray() << u"https://a dashes"_s;
     }
-    void modeOrder() {
+    void commandLines() {
         QFETCH(int, status);
         QFETCH(QByteArray, out);
-        QFETCH(QString, token);
+        QFETCH(QByteArray, err);
+        QFETCH(QString, connection);
+        const bool keyring = secretServiceRow();
+        const auto target = store(keyring);
+        QVERIFY(target->save({u"https://old.example"_s, u"old-token"_s}).has_value());
         writeFile(indexPath(), "[\"index\"]");
-        writeFile(path(u"work/bad.json"_s), "{}");
-        writeFile(path(u"work/--json"_s), "{\"serverURL\":\"https://a\",\"token\":\"dashes\"}");
-        const auto [exitStatus, output, _] =
-            run(QString::fromLatin1(QTest::currentDataTag()).split(u' '));
-        QCOMPARE(std::pair(exitStatus, output),
-                 std::pair(status, out == "<saved line>" ? savedLine() : out));
-        QCOMPARE(store()->load().connection.value_or(Connection{}).token, token);
+        const QString line =
+            QString::fromUtf8(QTest::currentDataTag()).remove(u"secret service: "_s);
+        QCOMPARE(run(line.split(u' '), keyring),
+                 (Outcome{status, out == "saved" ? savedLine(keyring) : out, err}));
+        const Connection now = target->load().connection.value_or(Connection{});
+        QCOMPARE(now.serverURL + u' ' + now.token, connection);
     }
 };
 

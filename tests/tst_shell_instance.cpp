@@ -59,9 +59,22 @@ class InstanceTest : public QObject {
 
 private Q_SLOTS:
     void handOverWireFormat() {
+        // Nobody there: no hand-over, at once.
         const QString path = m_dir.filePath(u"wire.socket"_s);
-        InstanceChannel channel;
+        QCOMPARE(InstanceChannel::handOver(path, {}), HandOver(false));
+
+        // A socket file left by an instance that crashed does not block.
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const QByteArray native = QFile::encodeName(path);
+        std::memcpy(address.sun_path, native.constData(), native.size());
+        QCOMPARE(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        ::close(fd);
+        InstanceChannel channel, second;
         QVERIFY(channel.listen(path));
+        // While it runs, a second one cannot take its place.
+        QVERIFY(!second.listen(path));
         QSignalSpy received(&channel, &InstanceChannel::received);
 
         // No arguments still make a request; a list as long as an argument
@@ -114,28 +127,6 @@ private Q_SLOTS:
         peer->write("no\n");
         peer->flush();
         QCOMPARE(finish(answered), HandOver(std::unexpected(notTaken)));
-    }
-
-    void listening() {
-        const QString path = m_dir.filePath(u"listen.socket"_s);
-        // Nobody there: no hand-over, at once.
-        QCOMPARE(InstanceChannel::handOver(path, {}), HandOver(false));
-
-        // A socket file left by an instance that crashed does not block.
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        const QByteArray native = QFile::encodeName(path);
-        std::memcpy(address.sun_path, native.constData(), native.size());
-        QCOMPARE(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        ::close(fd);
-        QVERIFY(QFile::exists(path));
-
-        InstanceChannel first;
-        QVERIFY(first.listen(path));
-        // While it runs, a second one cannot take its place.
-        InstanceChannel second;
-        QVERIFY(!second.listen(path));
     }
 
     // The socket goes only where nobody else can bind the name first.

@@ -3,8 +3,8 @@
 #include "shell/DBusMenuExporter.h"
 #include "shell/StatusNotifierItem.h"
 
+#include <QDBusArgument>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QMenu>
@@ -23,8 +23,10 @@ class Watcher final : public QObject {
     Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
 public:
     QStringList items;
+    QList<uint> layoutRevisions; // of the menu's LayoutUpdated, which the host listens to
 public Q_SLOTS:
     void RegisterStatusNotifierItem(const QString& service) { items.append(service); }
+    void layoutUpdated(uint revision, int) { layoutRevisions.append(revision); }
 };
 
 // The host's own connection, so every call really crosses the bus.
@@ -42,19 +44,6 @@ QDBusMessage callAsHost(const QString& service, const QString& path, const QStri
     if (!QTest::qWaitFor([&] { return pending.isFinished(); }, 6000))
         return {};
     return pending.reply();
-}
-
-QVariant dbusProperty(const QString& service, const QString& path, const QString& interface,
-                      const QString& name) {
-    const QDBusMessage reply = callAsHost(service, path, u"org.freedesktop.DBus.Properties"_s,
-                                          u"Get"_s, {interface, name});
-    return qvariant_cast<QDBusVariant>(reply.arguments().value(0)).variant();
-}
-
-template <typename T> T demarshal(const QVariant& value) {
-    T result;
-    qvariant_cast<QDBusArgument>(value) >> result;
-    return result;
 }
 
 } // namespace
@@ -78,7 +67,7 @@ private Q_SLOTS:
         QAction* status = menu.addAction(u"Uploading… 10%"_s);
         status->setEnabled(false);
         status->setVisible(false);
-        QAction* open = menu.addAction(u"Open_Parvel"_s);
+        menu.addAction(u"Open_Parvel"_s);
         menu.addSeparator();
         menu.addAction(u"&Quit Parvel"_s);
         QList<QPoint> activated, menus;
@@ -95,26 +84,27 @@ private Q_SLOTS:
         QTRY_COMPARE(registered.size(), 1); // the answer comes after the call
 
         // Properties, with the image and tool tip in their wire formats.
-        const QString service = item.serviceName();
-        const QString sni = u"org.kde.StatusNotifierItem"_s;
+        const QString service = item.serviceName(), sni = u"org.kde.StatusNotifierItem"_s;
         const auto get = [&](const QString& name) {
-            return dbusProperty(service, u"/StatusNotifierItem"_s, sni, name);
+            const QDBusMessage reply =
+                callAsHost(service, u"/StatusNotifierItem"_s, u"org.freedesktop.DBus.Properties"_s,
+                           u"Get"_s, {sni, name});
+            return qvariant_cast<QDBusVariant>(reply.arguments().value(0)).variant();
         };
-        QCOMPARE(get(u"Category"_s).toString(), u"ApplicationStatus"_s);
-        QCOMPARE(get(u"Title"_s).toString(), u"Parvel. Click to share files."_s);
-        QCOMPARE(get(u"Status"_s).toString(), u"Active"_s);
-        QCOMPARE(get(u"ItemIsMenu"_s).toBool(), false);
-        QCOMPARE(qvariant_cast<QDBusObjectPath>(get(u"Menu"_s)).path(), u"/MenuBar"_s);
-        const auto images = demarshal<QList<SniImage>>(get(u"IconPixmap"_s));
+        QCOMPARE((QVariantList{get(u"Category"_s), get(u"Title"_s), get(u"Status"_s),
+                               get(u"ItemIsMenu"_s),
+                               qvariant_cast<QDBusObjectPath>(get(u"Menu"_s)).path()}),
+                 (QVariantList{u"ApplicationStatus"_s, u"Parvel. Click to share files."_s,
+                               u"Active"_s, false, u"/MenuBar"_s}));
+        const auto images = qdbus_cast<QList<SniImage>>(get(u"IconPixmap"_s));
         QCOMPARE(images.size(), 3);
         for (int i = 0; i < 3; ++i) {
             QCOMPARE(images[i].width, (QList<int>{22, 32, 48}[i]));
             QCOMPARE(images[i].pixels.size(), images[i].width * images[i].height * 4);
             QCOMPARE(images[i].pixels.left(4), QByteArray("\xff\xff\x00\x00", 4)); // A R G B
         }
-        const auto tip = demarshal<SniToolTip>(get(u"ToolTip"_s));
-        QCOMPARE(tip.title, u"Parvel"_s);
-        QCOMPARE(tip.text, u"Send files"_s);
+        const auto tip = qdbus_cast<SniToolTip>(get(u"ToolTip"_s));
+        QCOMPARE(std::pair(tip.title, tip.text), std::pair(u"Parvel"_s, u"Send files"_s));
 
         // Clicks carry their point.
         for (const auto& [method, x, y] :
@@ -124,60 +114,42 @@ private Q_SLOTS:
         QCOMPARE(activated, QList{QPoint(1268, 789)});
         QCOMPARE(menus, QList{QPoint(5, 6)});
 
-        // The menu as the hosts read it: every entry, with its state.
+        // The menu as the hosts read it: its revision, then every entry's type,
+        // label, enabled and visible.
         const QString dbusmenu = u"com.canonical.dbusmenu"_s;
         const auto layoutNow = [&] {
             QDBusMessage reply = callAsHost(service, u"/MenuBar"_s, dbusmenu, u"GetLayout"_s,
                                             {0, -1, QStringList()});
-            return std::pair(reply.arguments().value(0).toUInt(),
-                             demarshal<DBusMenuLayout>(reply.arguments().value(1)));
+            QStringList seen{reply.arguments().value(0).toString()};
+            for (const QVariant& child :
+                 qdbus_cast<DBusMenuLayout>(reply.arguments().value(1)).children) {
+                const QVariantMap p = child.value<DBusMenuLayout>().properties;
+                seen.append(p.value(u"type"_s).toString() + u'|' + p.value(u"label"_s).toString() +
+                            u'|' + p.value(u"enabled"_s).toString() + u'|' +
+                            p.value(u"visible"_s).toString());
+            }
+            return seen;
         };
-        auto [revision, layout] = layoutNow();
-        QStringList seen;
-        QList<int> ids;
-        for (const QVariant& child : layout.children) {
-            const auto entry = child.value<DBusMenuLayout>();
-            const QVariantMap& p = entry.properties;
-            ids.append(entry.id);
-            seen.append(p.value(u"type"_s).toString() + u'|' + p.value(u"label"_s).toString() +
-                        u'|' + p.value(u"enabled"_s).toString() + u'|' +
-                        p.value(u"visible"_s).toString());
-        }
-        QCOMPARE(seen, (QStringList{u"|Uploading… 10%|false|false"_s, u"|Open__Parvel|true|true"_s,
-                                    u"separator|||true"_s, u"|_Quit Parvel|true|true"_s}));
-
-        QSignalSpy triggered(open, &QAction::triggered);
-        QCOMPARE(callAsHost(service, u"/MenuBar"_s, dbusmenu, u"Event"_s,
-                            {ids[1], u"clicked"_s, QVariant::fromValue(QDBusVariant(0)), 0u})
-                     .type(),
-                 QDBusMessage::ReplyMessage);
-        QTRY_COMPARE(triggered.size(), 1);
+        const QStringList before = layoutNow();
+        QCOMPARE(before.mid(1),
+                 (QStringList{u"|Uploading… 10%|false|false"_s, u"|Open__Parvel|true|true"_s,
+                              u"separator|||true"_s, u"|_Quit Parvel|true|true"_s}));
 
         // A changed status line makes the hosts read the layout again.
-        QVERIFY(host.connect(service, u"/MenuBar"_s, u"com.canonical.dbusmenu"_s,
-                             u"LayoutUpdated"_s, this, SLOT(layoutUpdated(uint, int))));
+        QVERIFY(host.connect(service, u"/MenuBar"_s, dbusmenu, u"LayoutUpdated"_s, &watcher,
+                             SLOT(layoutUpdated(uint, int))));
         status->setText(u"Uploading… 60%"_s);
         status->setVisible(true);
-        QTRY_COMPARE(m_updates.size(), 1);
-        QVERIFY(m_updates[0] > revision);
-        QCOMPARE(
-            layoutNow().second.children[0].value<DBusMenuLayout>().properties.value(u"label"_s),
-            QVariant(u"Uploading… 60%"_s));
+        QTRY_COMPARE(watcher.layoutRevisions.size(), 1);
+        QVERIFY(watcher.layoutRevisions[0] > before[0].toUInt());
+        QCOMPARE(layoutNow().value(1), u"|Uploading… 60%|false|true"_s);
 
         // The panel restarts: its new watcher gets the item again.
         QVERIFY(host.unregisterService(watcherName));
         QVERIFY(host.registerService(watcherName));
         QTRY_COMPARE(watcher.items.size(), 2);
         QTRY_COMPARE(registered.size(), 2);
-        host.unregisterService(watcherName);
-        host.unregisterObject(u"/StatusNotifierWatcher"_s);
     }
-
-public Q_SLOTS:
-    void layoutUpdated(uint revision, int) { m_updates.append(revision); }
-
-private:
-    QList<uint> m_updates;
 };
 
 QTEST_MAIN(SniTest)
