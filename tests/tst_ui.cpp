@@ -53,14 +53,14 @@ std::unique_ptr<Hosted> host(QQmlEngine& engine, const QByteArray& source, QSize
     return hosted;
 }
 
-// The popover's content over `model`, shown and holding the keyboard.
-std::unique_ptr<Hosted> popover(QQmlEngine& engine, ParvelModel* model) {
-    auto hosted =
-        host(engine, "MainView {}", {336, 560}, {{u"model"_s, QVariant::fromValue(model)}});
+// `source` over `model` in a window that is shown and holds the keyboard.
+std::unique_ptr<Hosted> shownOver(QQmlEngine& engine, ParvelModel* model,
+                                  const QByteArray& source = "MainView {}") {
+    auto hosted = host(engine, source, {336, 560}, {{u"model"_s, QVariant::fromValue(model)}});
     hosted->window->show();
     hosted->window->requestActivate();
     if (!QTest::qWaitForWindowActive(hosted->window.get()))
-        qFatal("the popover's window never became active");
+        qFatal("the window never became active");
     return hosted;
 }
 
@@ -194,7 +194,7 @@ private Q_SLOTS:
         // Without motion the password block and the copy confirmation come
         // at once.
         const auto model = connectedModel(1);
-        const auto shown = popover(engine, model.get());
+        const auto shown = shownOver(engine, model.get());
         QQuickItem* card = shown->find("uploadCard");
         const auto height = [&] {
             shown->grab(); // lays the card out
@@ -305,13 +305,9 @@ private Q_SLOTS:
     void connectViewTyping() {
         QQmlEngine engine;
         ParvelModel model(false, Services{});
-        const auto hosted =
-            host(engine, "ConnectView {}", {336, 500}, {{u"model"_s, QVariant::fromValue(&model)}});
+        const auto hosted = shownOver(engine, &model, "ConnectView {}");
         auto* button = hosted->find("connectButton");
         QVERIFY(!button->isEnabled());
-        hosted->window->show();
-        hosted->window->requestActivate();
-        QVERIFY(QTest::qWaitForWindowActive(hosted->window.get()));
         hosted->find("codeField")->childItems().at(1)->forceActiveFocus(); // its label, its input
         QTest::keyClick(hosted->window.get(), Qt::Key_Space);
         QCOMPARE(model.connectionCode(), u" "_s);
@@ -332,7 +328,7 @@ private Q_SLOTS:
         }
         QQmlEngine engine;
         const auto model = connectedModel(0);
-        const auto shown = popover(engine, model.get());
+        const auto shown = shownOver(engine, model.get());
         QQuickItem* card = shown->find("uploadCard");
         const QPointF inside = card->mapToScene({card->width() / 2, card->height() - 10});
         QVERIFY(drop(shown->window.get(), inside, {urls[0]}));
@@ -350,7 +346,7 @@ private Q_SLOTS:
     void recentFiles() {
         QQmlEngine engine;
         const auto model = connectedModel(5);
-        const auto shown = popover(engine, model.get());
+        const auto shown = shownOver(engine, model.get());
         QQuickWindow* window = shown->window.get();
         // The shown copy buttons, top to bottom, and what each says.
         const auto buttons = [&] {
