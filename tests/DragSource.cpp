@@ -14,41 +14,33 @@
 #include <QWidget>
 
 #include <cstdio>
+#include <utility>
 
 namespace {
 
 class Source final : public QWidget {
-public:
-    explicit Source(QString list) : m_list(std::move(list)) {
-        setWindowTitle(QStringLiteral("Drag source"));
-        resize(200, 200);
-    }
-
 protected:
     void mousePressEvent(QMouseEvent* event) override {
         m_pressed = event->button() == Qt::LeftButton;
     }
     void mouseMoveEvent(QMouseEvent*) override {
-        if (!m_pressed)
+        if (!std::exchange(m_pressed, false))
             return;
-        m_pressed = false;
-        auto* drag = new QDrag(this);
+        QFile list(QApplication::arguments().value(1));
         QList<QUrl> urls;
-        QFile list(m_list);
         if (list.open(QIODevice::ReadOnly))
-            for (const QByteArray& line : list.readAll().split('\n'))
-                if (!line.isEmpty())
-                    urls.append(QUrl::fromLocalFile(QString::fromUtf8(line)));
+            for (const QString& path :
+                 QString::fromUtf8(list.readAll()).split(u'\n', Qt::SkipEmptyParts))
+                urls.append(QUrl::fromLocalFile(path));
         auto* data = new QMimeData;
         data->setUrls(urls);
+        auto* drag = new QDrag(this);
         drag->setMimeData(data);
-        const Qt::DropAction action = drag->exec(Qt::CopyAction);
-        std::printf("drag done %d\n", int(action));
+        std::printf("drag done %d\n", int(drag->exec(Qt::CopyAction)));
         std::fflush(stdout);
     }
 
 private:
-    QString m_list;
     bool m_pressed = false;
 };
 
@@ -56,8 +48,9 @@ private:
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    Source source(QApplication::arguments().value(1));
-    source.move(20, 300);
+    Source source;
+    source.setWindowTitle(QStringLiteral("Drag source"));
+    source.setGeometry(20, 300, 200, 200);
     source.show();
     return QApplication::exec();
 }

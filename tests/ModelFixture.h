@@ -21,7 +21,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <future>
 #include <memory>
 
 using namespace Qt::StringLiterals;
@@ -30,51 +29,22 @@ using devserver::Fault;
 inline const QString disconnectedText =
     u"This computer has been disconnected. Enter a new connection code."_s;
 
-class RecordingBrowser final : public Browser {
-public:
+struct RecordingBrowser final : Browser {
     void open(const QUrl& url) override { opened.append(url); }
     QList<QUrl> opened;
 };
 
-// The real store, every call held back until the test opens the gate: a
-// keyring that hangs, or one still showing its unlock prompt. `failSave`
-// makes saves fail after the store said it could take them.
-class GatedStore final : public ConnectionStore {
-public:
-    explicit GatedStore(std::shared_ptr<ConnectionStore> inner)
-        : m_inner(std::move(inner)), m_gate(m_open.get_future().share()) {}
-    ~GatedStore() override { release(); }
-    void release() {
-        if (!m_released.exchange(true))
-            m_open.set_value();
-    }
-    Loaded load() override { return m_gate.wait(), m_inner->load(); }
-    Result<void> prepareSave() override { return m_gate.wait(), m_inner->prepareSave(); }
-    Result<void> save(const Connection& c) override {
-        m_gate.wait();
-        if (failSave)
-            return std::unexpected(ParvelError::message(u"Could not save the connection: no."_s));
-        return m_inner->save(c);
-    }
-    void clear() override { m_gate.wait(), m_inner->clear(); }
-    QString savedText() const override { return m_inner->savedText(); }
-    std::atomic<bool> failSave{false};
-
-private:
-    std::shared_ptr<ConnectionStore> m_inner;
-    std::promise<void> m_open;
-    std::shared_future<void> m_gate;
-    std::atomic<bool> m_released{false};
-};
+// What a call the suite relies on answered; the suite stops when it failed.
+template <class R> auto must(std::optional<R> answer) {
+    if (!answer || !*answer)
+        qFatal("a call to the dev server failed");
+    return **std::move(answer);
+}
 
 // Whether an action's handle finished within the limit.
 [[nodiscard]] inline bool finishes(TaskHandle* handle) {
-    if (!handle)
-        return false;
-    if (handle->isFinished())
-        return true;
-    QSignalSpy finished(handle, &TaskHandle::finished);
-    return finished.wait(int(waitLimit.count()));
+    return handle && (handle->isFinished() ||
+                      QSignalSpy(handle, &TaskHandle::finished).wait(int(waitLimit.count())));
 }
 
 inline QByteArray readAll(const QString& path) {
@@ -104,12 +74,10 @@ struct ModelRig {
         services.storeTimeout = storeTimeout;
         services.pasteboard = std::make_shared<ClipboardPasteboard>();
         services.browser = browser;
-        services.computerName = u"Test Mac"_s;
         services.applicationSupportDir = appData.path();
         model = std::make_unique<ParvelModel>(loadConnection, services);
     }
-    QString indexPath() const { return LocalIndex::path(appData.path()); }
-    QByteArray index() const { return readAll(indexPath()); }
+    QByteArray index() const { return readAll(LocalIndex::path(appData.path())); }
 
     QTemporaryDir appData;
     std::shared_ptr<ConnectionStore> store;
@@ -127,10 +95,8 @@ public:
         server = std::make_unique<devserver::Server>(
             devserver::Options{m_data.path().toStdString(), 0, true});
         std::string error;
-        if (!server->start(&error)) {
-            qWarning("dev server: %s", error.c_str());
-            return false;
-        }
+        if (!server->start(&error))
+            qFatal("dev server: %s", error.c_str());
         qputenv("SSL_CERT_FILE", QByteArray::fromStdString(server->caPath().string()));
         return true;
     }
@@ -158,12 +124,12 @@ public:
     // Requests by method and path; a path ending in "*" is a prefix.
     std::vector<devserver::RecordedRequest> requests(const std::string& method,
                                                      const std::string& path) const {
-        const bool prefix = path.ends_with('*');
-        const std::string stem = prefix ? path.substr(0, path.size() - 1) : path;
-        std::vector<devserver::RecordedRequest> found;
-        for (auto& r : server->requests())
-            if (r.method == method && (prefix ? r.path.starts_with(stem) : r.path == stem))
-                found.push_back(r);
+        const std::string stem = path.ends_with('*') ? path.substr(0, path.size() - 1) : path;
+        auto found = server->requests();
+        std::erase_if(found, [&](const devserver::RecordedRequest& r) {
+            return r.method != method ||
+                   (stem == path ? r.path != stem : !r.path.starts_with(stem));
+        });
         return found;
     }
     size_t count(const std::string& method, const std::string& path) const {
@@ -180,25 +146,14 @@ public:
 
     // A finished file on the server, uploaded through the client's own calls.
     SharedFile seed(const QString& name, qint64 size) {
-        const QString path = writeFile(m_uploads.filePath(name), size);
+        const QUrl file = QUrl::fromLocalFile(writeFile(m_home.filePath(name), size));
         const API api(bootstrap());
-        auto ticket = waitWithin(Endpoints::createUpload(api, name, size, {}));
-        if (ticket && *ticket) {
-            const QString upload = (*ticket)->uploadURL;
-            if (auto sent =
-                    waitWithin(Endpoints::uploadBytes(upload, QUrl::fromLocalFile(path), size, {}));
-                sent && *sent)
-                if (auto done = waitWithin(Endpoints::complete(api, (*ticket)->id)); done && *done)
-                    return (*done)->file;
-        }
-        qFatal("seeding %s failed", qPrintable(name));
+        const auto ticket = must(waitWithin(Endpoints::createUpload(api, name, size, {})));
+        must(waitWithin(Endpoints::uploadBytes(ticket.uploadURL, file, size, {})));
+        return must(waitWithin(Endpoints::complete(api, ticket.id))).file;
     }
-
     QList<SharedFile> serverFiles() {
-        auto list = waitWithin(Endpoints::files(API(bootstrap())));
-        if (!list || !*list)
-            qFatal("listing the server's files failed");
-        return (*list)->files;
+        return must(waitWithin(Endpoints::files(API(bootstrap())))).files;
     }
 
     std::unique_ptr<devserver::Server> server;
@@ -206,7 +161,6 @@ public:
 private:
     QTemporaryDir m_home;
     QTemporaryDir m_data;
-    QTemporaryDir m_uploads;
 };
 
 inline QJsonObject bodyOf(const devserver::RecordedRequest& request) {
@@ -216,10 +170,4 @@ inline QJsonObject bodyOf(const devserver::RecordedRequest& request) {
 // "a|b|c" as a list of three texts.
 inline QStringList lines(const char* text) {
     return QString::fromUtf8(text).split(u'|');
-}
-
-// A null text when the header is absent.
-inline QString header(const devserver::RecordedRequest& request, const std::string& name) {
-    const auto it = request.headers.find(name);
-    return it == request.headers.end() ? QString() : QString::fromStdString(it->second);
 }

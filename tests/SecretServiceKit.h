@@ -6,7 +6,6 @@
 
 #include <libsecret/secret.h>
 
-#include <cstring>
 #include <memory>
 
 // Direct access to the Secret Service of the test's private D-Bus session,
@@ -33,15 +32,14 @@ inline Reply call(const char* path, const char* interface, const char* method, G
                                          ? nullptr
                                          : g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
     g_autoptr(GError) failure = nullptr;
-    Reply reply(bus ? g_dbus_connection_call_sync(bus, "org.freedesktop.secrets", path, interface,
-                                                  method, owned, G_VARIANT_TYPE(replyType),
-                                                  G_DBUS_CALL_FLAGS_NO_AUTO_START, 10000, nullptr,
-                                                  &failure)
-                    : nullptr,
-                g_variant_unref);
+    GVariant* answer =
+        bus ? g_dbus_connection_call_sync(bus, "org.freedesktop.secrets", path, interface, method,
+                                          owned, G_VARIANT_TYPE(replyType),
+                                          G_DBUS_CALL_FLAGS_NO_AUTO_START, 10000, nullptr, &failure)
+            : nullptr;
     if (failure)
         qWarning("%s", failure->message);
-    return reply;
+    return Reply(answer, g_variant_unref);
 }
 
 // org.freedesktop.secrets answers on the configured session bus. Never starts a bus.
@@ -60,12 +58,11 @@ inline bool setLoginLocked(bool locked) {
                          g_variant_new("(@ao)", g_variant_new_objv(&login, 1)), "(aoo)"));
     const Reply opened = call(service, "org.freedesktop.Secret.Service", "OpenSession",
                               g_variant_new("(sv)", "plain", g_variant_new_string("")), "(vo)");
-    g_autoptr(GVariant) output = nullptr;
     const gchar* session = nullptr;
     if (opened)
-        g_variant_get(opened.get(), "(v&o)", &output, &session);
+        g_variant_get_child(opened.get(), 1, "&o", &session);
     const auto bytes = [](const char* text) {
-        return g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, text, std::strlen(text), 1);
+        return g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, text, qstrlen(text), 1);
     };
     return opened && call(service, "org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface",
                           "UnlockWithMasterPassword",
@@ -77,11 +74,10 @@ inline bool setLoginLocked(bool locked) {
 // The secret of every item whose service attribute is `service`, locked ones
 // included (empty while locked). An item with attributes other than that and
 // account = "connection" shows as "unexpected attributes".
-inline QList<QByteArray> secrets(const QString& service) {
+inline QList<QByteArray> secrets(const char* service) {
     QList<QByteArray> found;
-    QByteArray serviceBytes = service.toUtf8();
     g_autoptr(GHashTable) query = g_hash_table_new(g_str_hash, g_str_equal);
-    g_hash_table_insert(query, const_cast<char*>("service"), serviceBytes.data());
+    g_hash_table_insert(query, const_cast<char*>("service"), const_cast<char*>(service));
     g_autolist(SecretItem) list = secret_service_search_sync(
         nullptr, nullptr, query, SecretSearchFlags(SECRET_SEARCH_ALL | SECRET_SEARCH_LOAD_SECRETS),
         nullptr, nullptr);
@@ -92,10 +88,8 @@ inline QList<QByteArray> secrets(const QString& service) {
             g_hash_table_size(attributes) - g_hash_table_contains(attributes, "xdg:schema");
         const auto account = static_cast<const char*>(g_hash_table_lookup(attributes, "account"));
         g_autoptr(SecretValue) secret = secret_item_get_secret(SECRET_ITEM(l->data));
-        gsize length = 0;
-        const gchar* bytes = secret ? secret_value_get(secret, &length) : nullptr;
         found << (count == 2 && g_strcmp0(account, "connection") == 0
-                      ? QByteArray(bytes, qsizetype(length))
+                      ? QByteArray(secret ? secret_value_get_text(secret) : nullptr)
                       : QByteArray("unexpected attributes"));
     }
     return found;

@@ -10,7 +10,6 @@
 
 #include <chrono>
 #include <concepts>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <stop_token>
@@ -26,7 +25,14 @@ namespace wait_detail {
 
 template <class T> struct State {
     Waited<T> value;
-    QEventLoop* loop = nullptr;
+    QEventLoop loop;
+
+    // Runs the event loop until the task has ended or the limit has passed.
+    void run() {
+        QTimer::singleShot(waitLimit, &loop, &QEventLoop::quit);
+        if (!value)
+            loop.exec();
+    }
 };
 
 // Owns the task and shares the state: when the wait gave up, a task that
@@ -38,30 +44,10 @@ template <class T> QCoro::Task<> drive(QCoro::Task<T> task, std::shared_ptr<Stat
     } else {
         state->value.emplace(co_await std::move(task));
     }
-    if (state->loop)
-        state->loop->quit();
-}
-
-// Runs the event loop until the task has ended or the limit has passed.
-template <class T> void runLoop(State<T>& state) {
-    if (state.value)
-        return;
-    QEventLoop loop;
-    state.loop = &loop;
-    QTimer::singleShot(waitLimit, &loop, &QEventLoop::quit);
-    loop.exec();
-    state.loop = nullptr;
+    state->loop.quit();
 }
 
 } // namespace wait_detail
-
-// The task's result, or none when it did not finish within the limit.
-template <class T> [[nodiscard]] Waited<T> waitWithin(QCoro::Task<T> task) {
-    auto state = std::make_shared<wait_detail::State<T>>();
-    auto driver = wait_detail::drive(std::move(task), state);
-    wait_detail::runLoop(*state);
-    return std::move(state->value);
-}
 
 // The result of the task `start(stop)`, or none when it did not finish within
 // the limit: then the task is stopped and given another limit to end, so
@@ -73,10 +59,15 @@ requires std::invocable<Start&, std::stop_token>
     std::stop_source stop;
     auto state = std::make_shared<wait_detail::State<T>>();
     auto driver = wait_detail::drive(start(stop.get_token()), state);
-    wait_detail::runLoop(*state);
+    state->run();
     if (state->value)
         return std::move(state->value);
     stop.request_stop();
-    wait_detail::runLoop(*state);
+    state->run();
     return Waited<T>();
+}
+
+// The task's result, or none when it did not finish within the limit.
+template <class T> [[nodiscard]] Waited<T> waitWithin(QCoro::Task<T> task) {
+    return waitWithin([&task](std::stop_token) { return std::move(task); });
 }

@@ -1,13 +1,10 @@
-"""Parvel as a screen reader meets it, from the keyboard only.
+"""Parvel as a screen reader meets it, from the keyboard only: run by app_a11y.sh
+with Parvel showing its popover, 20 shared files on the server and FILE to hand
+over. Reads AT-SPI's tree and events, types with xdotool.
 
-Run by app_a11y.sh inside a session with the accessibility bus, Parvel
-showing its popover, 20 shared files on the server and PARVEL_A11Y_FILE to
-hand over. Reads the tree and the events through AT-SPI, types with xdotool.
+    app_a11y.py PARVEL FILE
 """
-import os
-import subprocess
-import sys
-import time
+import os, subprocess, sys, time
 
 import gi
 
@@ -15,8 +12,8 @@ gi.require_version("Atspi", "2.0")
 from gi.repository import Atspi, GLib  # noqa: E402
 
 S = Atspi.StateType
-INTERACTIVE = {"push button", "radio button", "page tab", "check box", "toggle button",
-               "password text", "text", "menu item", "entry"}
+NAMED = {"push button", "radio button", "page tab", "check box", "toggle button", "password text",
+         "text", "menu item", "entry", "dialog", "alert", "menu"}
 events = []  # (type, role, name, detail1, data) as they came, names read at once
 typed = "s3cret-word"
 
@@ -30,14 +27,12 @@ def on_event(event):
 
 
 listener = Atspi.EventListener.new(on_event)
-for kind in ("object:state-changed:showing", "object:text-changed",
-             "object:property-change:accessible-value"):
+for kind in ("object:state-changed:showing", "object:text-changed", "object:property-change:accessible-value"):
     listener.register(kind)
 
 
 def pump():
-    context = GLib.MainContext.default()
-    while context.iteration(False):
+    while GLib.MainContext.default().iteration(False):
         pass
 
 
@@ -52,9 +47,8 @@ def wait(what, condition, seconds=15):
         if value:
             return value
         time.sleep(0.05)
-    node = focused()
-    print("focus:", node and (node.get_role_name(), node.get_name()), file=sys.stderr)
-    print("on screen:", [(n.get_role_name(), n.get_name()) for n in showing()], file=sys.stderr)
+    print("on screen (role, name, focused):",
+          [(n.get_role_name(), n.get_name(), has(n, S.FOCUSED)) for n in showing()], file=sys.stderr)
     sys.exit("app_a11y: timed out waiting for " + what)
 
 
@@ -76,9 +70,8 @@ def app():
 def walk(node):
     node.clear_cache()  # names and states as they are now, not as first read
     yield node
-    for child in (node.get_child_at_index(i) for i in range(node.get_child_count())):
-        if child:
-            yield from walk(child)
+    for child in filter(None, map(node.get_child_at_index, range(node.get_child_count()))):
+        yield from walk(child)
 
 
 def has(node, state):
@@ -104,24 +97,14 @@ def focused():
     return nodes[-1] if nodes else None
 
 
-def focus_is(name, prefix=False):
-    return named(focused(), name, prefix)
-
-
-def focus_kept(what):
-    return wait(what + ": a visible, named control has the focus",
-                lambda: (focused() and focused().get_name()))
-
-
 def press(step, expected, limit, prefix=False):
-    """Presses `step` until the focus is on `expected`."""
     for _ in range(limit):
         node = focused()
         if named(node, expected, prefix):
             return
         key(step)
         wait("the focus to move on from " + str(node and node.get_name()), lambda: focused() != node, 3)
-    wait("the focus on " + expected, lambda: focus_is(expected, prefix), 2)
+    wait("the focus on " + expected, lambda: named(focused(), expected, prefix), 2)
 
 
 def tab_to(name, prefix=False):
@@ -129,18 +112,14 @@ def tab_to(name, prefix=False):
 
 
 def choose(item):
-    """Picks `item` in the menu just opened, from the keyboard."""
     wait("the menu with " + item, lambda: find("menu item", item))
     press("Down", item, 6)
     key("Return")
 
 
 def all_named(where):
-    unnamed = [n.get_role_name() for n in showing()
-               if n.get_role_name() in INTERACTIVE and not n.get_name()]
-    check(not unnamed, where + ": unnamed controls " + ", ".join(unnamed))
-    dialogs = [n for n in showing() if n.get_role_name() in ("dialog", "alert", "menu") and not n.get_name()]
-    check(not dialogs, where + ": an unnamed " + (dialogs[0].get_role_name() if dialogs else ""))
+    unnamed = [n.get_role_name() for n in showing() if n.get_role_name() in NAMED and not n.get_name()]
+    check(not unnamed, where + ": unnamed " + ", ".join(unnamed))
 
 
 def announced(text):
@@ -151,13 +130,11 @@ def announced(text):
 # The popover, connected: its recent rows show.
 wait("the popover", lambda: app() and find("push button", "Copy link for file-20.txt"))
 check(find("heading", "Parvel") is not None, "the popover's heading is not named")
-upload = find("push button", "Upload and copy link")
-check(upload is not None and not has(upload, S.ENABLED), "the upload button reports enabled without files")
+check(not has(find("push button", "Upload and copy link"), S.ENABLED), "the upload button is enabled without files")
 all_named("popover")
 
 # A handed-over file: its name is text; the access choice is radio buttons.
-parvel = sys.argv[1]
-chosen = os.environ["PARVEL_A11Y_FILE"]
+parvel, chosen = sys.argv[1:3]
 subprocess.run([parvel, chosen], check=True, timeout=20)
 wait("the selected file's name as text", lambda: find("label", os.path.basename(chosen)))
 check(find("label", "Who can open it?") is not None, "\"Who can open it?\" is no text")
@@ -171,7 +148,6 @@ wait("\"Password\" checked", lambda: has(find("radio button", "Password"), S.CHE
 key("Tab")
 field = wait("the password field focused",
              lambda: focused() if focused().get_role_name() == "password text" else None)
-check(field.get_name() != "", "the password field has no name")
 subprocess.run(["xdotool", "type", "--delay", "20", typed], check=True)
 wait("the typed password", lambda: Atspi.Text.get_character_count(field) == len(typed))
 check(typed not in Atspi.Text.get_text(field, 0, -1), "the password is readable as text")
@@ -185,7 +161,7 @@ key("space")
 wait("the upload's result announced", lambda: announced("Link copied. Ready to share."))
 check(any(e[0].endswith("accessible-value") and e[1] == "progress bar" for e in events),
       "the progress bar sent no value change")
-focus_kept("after Upload")
+wait("a named control focused after Upload", lambda: focused() and focused().get_name())
 
 # Clear moves the focus to the drop zone instead of a hidden button.
 subprocess.run([parvel, chosen], check=True, timeout=20)
@@ -193,7 +169,8 @@ wait("the selection", lambda: find("push button", "Clear selected files"))
 tab_to("Clear selected files")
 key("space")
 wait("the selection cleared", lambda: find("push button", "Clear selected files") is None)
-check(focus_kept("after Clear") != "Clear selected files", "the focus stayed on the hidden Clear")
+name = wait("a named control focused after Clear", lambda: focused() and focused().get_name())
+check(name != "Clear selected files", "the focus stayed on the hidden Clear")
 
 # The row menu: Escape closes only the menu; "Copy link" keeps the row's focus.
 tab_to("Copy link for ", prefix=True)
@@ -202,44 +179,40 @@ key("shift+F10")
 wait("the row menu", lambda: find("menu item", "Copy link"))
 all_named("row menu")
 key("Escape")
-wait("the menu closed, the popover still open", lambda: find("menu item", "Copy link") is None)
-wait("the focus back on " + row, lambda: focus_is(row))
+wait("the menu closed, the focus back on " + row,
+     lambda: find("menu item", "Copy link") is None and named(focused(), row))
 key("shift+F10")
 choose("Copy link")
 wait("the link copied", lambda: announced("Link copied"))
-wait("the focus kept on " + row, lambda: focus_is(row) or focus_is(row.replace("Copy link", "Link copied")))
+wait("the focus kept on " + row, lambda: focused().get_name() in (row, row.replace("Copy link", "Link copied")))
 
 # Settings: page tabs, the current checked, Left/Right moving the focus.
 key("ctrl+comma")
-wait("the current section's tab checked", lambda: has(find("page tab", "Files"), S.CHECKED))
-wait("the files list", lambda: find("list", "Shared files") and find("list item", "file-20.txt"))
+wait("the current section's tab checked, the files list", lambda: has(find("page tab", "Files"), S.CHECKED)
+     and find("list", "Shared files") and find("list item", "file-20.txt"))
 all_named("settings")
 check(find("label", "21 shared files") is not None, "\"21 shared files\" is no text")
 tab_to("Files")
 key("Right")
 wait("Right selects and focuses the next tab",
-     lambda: focus_is("Your computers") and has(find("page tab", "Your computers"), S.CHECKED))
+     lambda: named(focused(), "Your computers") and has(find("page tab", "Your computers"), S.CHECKED))
 key("Left")
-wait("Left back to Files", lambda: focus_is("Files") and has(find("page tab", "Files"), S.CHECKED))
+wait("Left back to Files", lambda: named(focused(), "Files") and has(find("page tab", "Files"), S.CHECKED))
 
 # Tab reaches every one of the 20 rows, in the list's order, once.
 tab_to("Copy link for file-20.txt")
-reached = []
-for _ in range(60):
-    name = focused().get_name()
-    if name.startswith("Copy link for ") and name not in reached:
-        reached.append(name)
-    if name == "Copy link for file-01.txt":
-        break
+reached = [focused().get_name()]
+while reached[-1] != "Copy link for file-01.txt" and len(reached) < 60:
     key("Tab")
-    wait("the focus to move on", lambda: not focus_is(name), 3)
-expected = ["Copy link for file-%02d.txt" % i for i in range(20, 0, -1)]
-check(reached == expected, "Tab reached the rows as %s" % reached)
+    wait("the focus to move on", lambda: not named(focused(), reached[-1]), 3)
+    reached.append(focused().get_name())
+rows = [name for name in reached if name.startswith("Copy link for ")]
+check(rows == ["Copy link for file-%02d.txt" % i for i in range(20, 0, -1)], "Tab reached the rows as %s" % rows)
 
 # A sheet and a question: named dialogs, their texts readable, Escape hands
 # the focus back to the row's actions button.
 key("Tab")
-wait("the actions button", lambda: focus_is("Actions for file-01.txt"))
+wait("the actions button", lambda: named(focused(), "Actions for file-01.txt"))
 for item, dialog, text in (("Change access…", ("dialog", "Link access"), "file-01.txt"),
                            ("Delete…", ("dialog", "Delete this file?"), "Its share link will stop working")):
     key("space")
@@ -249,6 +222,6 @@ for item, dialog, text in (("Change access…", ("dialog", "Link access"), "file
     all_named(dialog[1])
     key("Escape")
     wait(dialog[1] + " closed, focus on the opener",
-         lambda: find(*dialog) is None and focus_is("Actions for file-01.txt"))
+         lambda: find(*dialog) is None and named(focused(), "Actions for file-01.txt"))
 
 print("app_a11y: every check held")

@@ -7,54 +7,36 @@
 #
 #   app_install.sh BUILD_DIR
 set -euo pipefail
-build="$1"
-for tool in desktop-file-validate update-desktop-database appstreamcli gio python3; do
-    command -v "$tool" >/dev/null || { echo "app_install: $tool is missing (scripts/install-deps)" >&2; exit 1; }
-done
-
 prefix="$(mktemp -d "${TMPDIR:-/tmp}/parvel-install.XXXXXX")"
 trap 'rm -rf "$prefix"' EXIT
-cmake --install "$build" --prefix "$prefix" >/dev/null
-
+cmake --install "$1" --prefix "$prefix" >/dev/null
 status=0
-for file in bin/parvel share/applications/dev.parvel.Parvel.desktop \
-    share/metainfo/dev.parvel.Parvel.metainfo.xml \
-    share/icons/hicolor/scalable/apps/dev.parvel.Parvel.svg \
-    share/icons/hicolor/symbolic/apps/dev.parvel.Parvel-symbolic.svg \
-    share/kio/servicemenus/dev.parvel.Parvel.desktop \
-    share/kservices5/ServiceMenus/dev.parvel.Parvel.desktop \
-    share/nemo/actions/parvel-share.nemo_action share/nemo/actions/parvel-copy-link.nemo_action \
-    share/Thunar/sendto/dev.parvel.Parvel-share.desktop \
-    share/Thunar/sendto/dev.parvel.Parvel-copy-link.desktop \
-    share/nautilus-python/extensions/parvel.py \
-    share/doc/parvel/copyright share/doc/parvel/Geist-OFL.txt; do
-    [ -s "$prefix/$file" ] || { echo "app_install: $file was not installed" >&2; status=1; }
+bad() { echo "app_install: $*" >&2; status=1; }
+# The files nothing below reads.
+for file in share/icons/hicolor/scalable/apps/dev.parvel.Parvel.svg \
+    share/icons/hicolor/symbolic/apps/dev.parvel.Parvel-symbolic.svg share/doc/parvel/copyright \
+    share/doc/parvel/Geist-OFL.txt share/nemo/actions/parvel-{share,copy-link}.nemo_action \
+    share/Thunar/sendto/dev.parvel.Parvel-{share,copy-link}.desktop; do
+    [ -s "$prefix/$file" ] || bad "$file was not installed"
 done
-[ -x "$prefix/bin/parvel" ] || { echo "app_install: bin/parvel is not executable" >&2; status=1; }
+[ -x "$prefix/bin/parvel" ] || bad "bin/parvel is not executable"
 grep -qx 'Exec=parvel %F' "$prefix/share/applications/dev.parvel.Parvel.desktop" ||
-    { echo "app_install: the desktop file does not open files with parvel" >&2; status=1; }
+    bad "the desktop file does not open files with parvel"
 
 # The installed executable finds its mode libraries from where it was put.
 import="$("$prefix/bin/parvel" --import-connection "$prefix/missing.json" 2>&1 >/dev/null || true)"
-case "$import" in
-    "Connection import failed: "*) ;;
-    *) echo "app_install: the installed import mode did not run: $import" >&2; status=1 ;;
-esac
+[[ "$import" == "Connection import failed: "* ]] || bad "the installed import mode did not run: $import"
 rendered="$(QT_QPA_PLATFORM=offscreen "$prefix/bin/parvel" --render-previews "$prefix/previews" 2>/dev/null || true)"
 [ "$rendered" = "Native views rendered." ] && [ -s "$prefix/previews/parvel-selected-light.png" ] ||
-    { echo "app_install: the installed views did not render: $rendered" >&2; status=1; }
+    bad "the installed views did not render: $rendered"
 
 desktop-file-validate "$prefix/share/applications/dev.parvel.Parvel.desktop" || status=1
 # As the package's trigger does: GIO reads the types from the cache, and
 # lists only applications whose program is on the PATH.
 update-desktop-database "$prefix/share/applications"
 mime="$(PATH="$prefix/bin:$PATH" XDG_DATA_DIRS="$prefix/share:/usr/share" gio mime text/plain 2>&1 || true)"
-case "$mime" in
-    *dev.parvel.Parvel*) echo "app_install: GIO names Parvel for text files: $mime" >&2; status=1 ;;
-esac
-for file in "$prefix"/share/Thunar/sendto/*.desktop; do
-    desktop-file-validate "$file" || status=1
-done
+[[ "$mime" != *dev.parvel.Parvel* ]] || bad "GIO names Parvel for text files: $mime"
+for file in "$prefix"/share/Thunar/sendto/*.desktop; do desktop-file-validate "$file" || status=1; done
 # The validator knows no "Service" type: it refuses KDE's MimeType and Actions
 # keys there, and nothing else may be wrong.
 for file in "$prefix"/share/{kio/servicemenus,kservices5/ServiceMenus}/dev.parvel.Parvel.desktop; do
@@ -67,7 +49,7 @@ python3 -m py_compile "$prefix/share/nautilus-python/extensions/parvel.py" || st
 entries="$(cat "$prefix"/share/{kio/servicemenus,nemo/actions,Thunar/sendto}/* |
     grep -E '^(Name|Exec)=' | LC_ALL=C sort -u | tr '\n' '|')"
 [ "$entries" = "Exec=parvel %F|Exec=parvel --share %F|Name=Copy Parvel link|Name=Parvel|Name=Share with Parvel|" ] ||
-    { echo "app_install: unexpected menu entries: $entries" >&2; status=1; }
+    bad "unexpected menu entries: $entries"
 appstreamcli validate --no-net --pedantic "$prefix/share/metainfo/dev.parvel.Parvel.metainfo.xml" ||
     status=1
 exit "$status"

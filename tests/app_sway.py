@@ -6,17 +6,19 @@ a stored connection to the dev server; wayvnc and a small RFB client press the
 real buttons. A left click on the icon opens the popover at it (within 40 px,
 on screen); a second click closes it, and so does Escape; a right click shows
 our menu (drawn by waybar from dbusmenu), whose "Settings…" opens the settings
-window and whose "Quit Parvel" ends Parvel with status 0. As root the session
-runs as uid 65534 (sway refuses root); status 77 only when even that cannot.
+window and whose "Quit Parvel" ends Parvel with status 0. Runs in harness.sh's
+session, as uid 65534 when started as root.
 
     app_sway.py PARVEL PARVEL_DEVSERVER
-PARVEL_SWAY_SCREENSHOT=FILE keeps the screenshot of the open popover;
 PARVEL_SWAY_FIGURES=FILE gets the seconds from start to registration and from
 click to the popover's first frame (bench/app-sway).
 """
-import datetime, glob, json, os, shutil, socket, struct, subprocess, sys, tempfile, time
+import datetime, glob, json, os, socket, struct, subprocess, sys, time
 
-NOBODY = 65534
+if "WORK" not in os.environ:
+    harness = f"{os.path.dirname(os.path.realpath(__file__))}/harness.sh"
+    os.execv(harness, [harness, "--nobody", os.path.realpath(__file__)] + sys.argv[1:])
+work, env, processes = os.environ["WORK"], dict(os.environ), []
 
 
 def wait_for(seconds, check, what):
@@ -34,18 +36,13 @@ def free_port():
         return probe.getsockname()[1]
 
 
-def connect(port):
-    try:
-        return socket.create_connection(("127.0.0.1", port))
-    except OSError:
-        return None
-
-
 class Rfb:
     """Just enough of RFB 3.8 to press buttons and keys."""
 
-    def __init__(self, port):
-        self.sock = wait_for(10, lambda: connect(port), "wayvnc listening")
+    def __init__(self, path):
+        wait_for(10, lambda: os.path.exists(path), "wayvnc listening")
+        self.sock = socket.socket(socket.AF_UNIX)
+        self.sock.connect(path)
         self.sock.recv(12)
         self.sock.sendall(b"RFB 003.008\n")
         assert 1 in self.sock.recv(self.sock.recv(1)[0]), "wayvnc asks for authentication"
@@ -66,55 +63,9 @@ class Rfb:
             time.sleep(0.05)
 
 
-def outer(parvel, devserver):
-    for tool in ("sway", "waybar", "wayvnc", "grim", "dbus-run-session", "gnome-keyring-daemon"):
-        if not shutil.which(tool):
-            print(f"app_sway: {tool} is missing (scripts/install-deps)", file=sys.stderr)
-            return 1
-    work = tempfile.mkdtemp(prefix="parvel-sway.")
-    try:
-        # What the session runs comes from a folder its user owns; the
-        # command-line modes are libraries beside the executable.
-        os.makedirs(f"{work}/bin")
-        for program in [parvel, devserver, __file__] + glob.glob(f"{os.path.dirname(parvel)}/lib*.so*"):
-            shutil.copy(program, f"{work}/bin/")
-        command = ["dbus-run-session", "--", "/usr/bin/python3", f"{work}/bin/app_sway.py", "--inner", work]
-        if os.getuid() == 0:
-            for folder, _, files in os.walk(work):
-                for name in [folder] + [os.path.join(folder, f) for f in files]:
-                    os.chown(name, NOBODY, NOBODY)
-            command = ["setpriv", f"--reuid={NOBODY}", f"--regid={NOBODY}", "--clear-groups"] + command
-            probe = subprocess.run(command[:4] + ["true"], capture_output=True, text=True)
-            if probe.returncode != 0:
-                reason = f"app_sway: skipped, cannot run as uid {NOBODY}: {probe.stderr}"
-                print(reason, file=sys.stderr)
-                if os.environ.get("PARVEL_SKIP_LOG"):  # ctest hides a skipped test's output
-                    with open(os.environ["PARVEL_SKIP_LOG"], "w") as log:
-                        log.write(reason + "\n")
-                return 77
-        env = {"PATH": "/usr/local/bin:/usr/bin:/bin", "LANG": "C.UTF-8", "HOME": f"{work}/home"}
-        # The sanitizer build's settings (leak checks off) reach the session too.
-        env.update({k: v for k, v in os.environ.items() if k in ("ASAN_OPTIONS", "UBSAN_OPTIONS")})
-        # The session's services talk a lot on standard error: all of it only on failure.
-        session = subprocess.run(command, env=env, cwd=work, stdout=subprocess.PIPE,
-                                 stderr=subprocess.STDOUT, text=True, errors="replace")
-        print(session.stdout if session.returncode else session.stdout.splitlines()[-1], file=sys.stderr)
-        for variable, name in (("PARVEL_SWAY_SCREENSHOT", "popover.png"), ("PARVEL_SWAY_FIGURES", "figures")):
-            if os.environ.get(variable) and os.path.exists(f"{work}/{name}"):
-                shutil.copy(f"{work}/{name}", os.environ[variable])
-        return session.returncode
-    finally:
-        shutil.rmtree(work, ignore_errors=True)
-
-
-# The session's side, run inside its own D-Bus session.
-work = env = sway_socket = None
-processes = []
-
-
-def start(name, command, environment=None):
+def start(name, command, **extra):
     log = open(f"{work}/{name}.log", "w")
-    processes.append(subprocess.Popen(command, env=environment or env, stdout=log, stderr=log))
+    processes.append(subprocess.Popen(command, env=dict(env, **extra), stdout=log, stderr=log))
     return processes[-1]
 
 
@@ -123,7 +74,7 @@ def log(name):
 
 
 def output_of(*command):
-    return subprocess.run(command, env=env, capture_output=True, text=True).stdout
+    return subprocess.run(command, env=env, capture_output=True, text=True, check=True).stdout
 
 
 def bus_names():
@@ -133,7 +84,7 @@ def bus_names():
 
 def parvel_window(kind):
     """The rectangle of Parvel's popover, or of its settings window (tiled: any other size)."""
-    nodes = [json.loads(output_of("swaymsg", "-s", sway_socket, "-t", "get_tree", "-r"))]
+    nodes = [json.loads(output_of("swaymsg", "-t", "get_tree", "-r"))]
     while nodes:
         node = nodes.pop()
         nodes += node.get("nodes", []) + node.get("floating_nodes", [])
@@ -185,18 +136,11 @@ def logged(text):
     return datetime.datetime.strptime(line.split(" | ")[0], "%Y-%m-%d %H:%M:%S.%f").timestamp()
 
 
-def run():
-    global sway_socket
-    bin = f"{work}/bin"
-    subprocess.run(["gnome-keyring-daemon", "--unlock", "--components=secrets"], input="parvel-test",
-                   env=env, capture_output=True, text=True, check=True)
-    wait_for(10, lambda: "org.freedesktop.secrets" in bus_names(), "the keyring on the bus")
-    start("server", [f"{bin}/parvel-devserver", "--data", f"{work}/server", "--port", str(free_port())])
+def run(parvel, devserver):
+    start("server", [devserver, "--data", f"{work}/server", "--port", str(free_port())])
     wait_for(10, lambda: os.path.exists(f"{work}/server/connection.json"), "the dev server")
     env["SSL_CERT_FILE"] = f"{work}/server/ca.pem"
-    imported = subprocess.run([f"{bin}/parvel", "--import-connection", f"{work}/server/connection.json"],
-                              env=env, capture_output=True, text=True)
-    assert imported.returncode == 0, f"--import-connection: {imported.stderr}"
+    output_of(parvel, "--import-connection", f"{work}/server/connection.json")
     start("monitor", ["dbus-monitor", "--session", "interface='com.canonical.dbusmenu'"])
 
     with open(f"{work}/waybar.json", "w") as file:
@@ -204,28 +148,24 @@ def run():
     with open(f"{work}/sway.conf", "w") as file:
         # XWayland from the start, as in a session where X clients ran before.
         file.write(f"xwayland force\noutput * bg #336699 solid_color\nexec waybar -c {work}/waybar.json\n")
-    sway = start("sway", ["sway", "-c", f"{work}/sway.conf"], dict(
-        env, WLR_BACKENDS="headless", WLR_RENDERER="pixman", WLR_LIBINPUT_NO_DEVICES="1", WLR_HEADLESS_OUTPUTS="1"))
-    sockets = wait_for(10, lambda: glob.glob(f"{work}/runtime/sway-ipc.*.sock") or sway.poll() is not None,
-                       "sway's IPC socket")
-    assert sway.poll() is None, "sway did not start"
-    sway_socket = sockets[0]
+    start("sway", ["sway", "-c", f"{work}/sway.conf"], WLR_BACKENDS="headless", WLR_RENDERER="pixman",
+          WLR_LIBINPUT_NO_DEVICES="1", WLR_HEADLESS_OUTPUTS="1")
+    env["SWAYSOCK"] = wait_for(10, lambda: glob.glob(f"{work}/runtime/sway-ipc.*.sock"), "sway's IPC socket")[0]
     env["WAYLAND_DISPLAY"] = os.path.basename(wait_for(
         10, lambda: [p for p in glob.glob(f"{work}/runtime/wayland-*") if "lock" not in p], "sway's socket")[0])
-    output = json.loads(output_of("swaymsg", "-s", sway_socket, "-t", "get_outputs", "-r"))[0]["rect"]
-    vnc = free_port()
-    start("wayvnc", ["wayvnc", "127.0.0.1", str(vnc)])
-    rfb = Rfb(vnc)
+    output = json.loads(output_of("swaymsg", "-t", "get_outputs", "-r"))[0]["rect"]
+    start("wayvnc", ["wayvnc", "--unix-socket", f"{work}/vnc"])
+    rfb = Rfb(f"{work}/vnc")
     wait_for(20, lambda: "org.kde.StatusNotifierWatcher" in bus_names(), "waybar's StatusNotifierWatcher")
 
     # Parvel from sway, for the session's DISPLAY; the script keeps its status.
-    with open(f"{bin}/run-parvel", "w") as file:
+    with open(f"{work}/run-parvel", "w") as file:
         file.write("#!/bin/sh\nexport QT_LOGGING_RULES=parvel.shell.debug=true\n"
                    "export QT_MESSAGE_PATTERN='%{time yyyy-MM-dd hh:mm:ss.zzz} | %{message}'\n"
-                   f"{bin}/parvel >{work}/parvel.log 2>&1\necho $? >{work}/status\n")
-    os.chmod(f"{bin}/run-parvel", 0o755)
+                   f"{parvel} >{work}/parvel.log 2>&1\necho $? >{work}/status\n")
+    os.chmod(f"{work}/run-parvel", 0o755)
     started = time.time()
-    output_of("swaymsg", "-s", sway_socket, "exec", f"{bin}/run-parvel")
+    output_of("swaymsg", "exec", f"{work}/run-parvel")
     wait_for(20, lambda: "status icon registered" in log("parvel"), "the item registered")
     icon = (output["x"] + output["width"] // 2, output["y"] + output["height"] - 15)  # alone, centred
     time.sleep(1)
@@ -238,13 +178,10 @@ def run():
     wait_for(10, lambda: parvel_window("popover"), "the popover on screen")
     time.sleep(0.5)  # sway moves it a moment after mapping it
     rect = parvel_window("popover")
-    dx = max(rect["x"] - icon[0], 0, icon[0] - (rect["x"] + rect["width"]))
-    dy = max(rect["y"] - icon[1], 0, icon[1] - (rect["y"] + rect["height"]))
-    assert dx <= 40 and dy <= 40, f"the popover is at {rect}, the icon at {icon}"
-    assert output["x"] <= rect["x"] and rect["x"] + rect["width"] <= output["x"] + output["width"] and \
-        output["y"] <= rect["y"] and rect["y"] + rect["height"] <= output["y"] + output["height"], \
-        f"the popover leaves the screen: {rect}"
-    subprocess.run(["grim", f"{work}/popover.png"], env=env, check=True)
+    for axis, size in (("x", "width"), ("y", "height")):
+        low, high = rect[axis], rect[axis] + rect[size]
+        assert low - 40 <= icon[axis == "y"] <= high + 40, f"the popover is at {rect}, the icon at {icon}"
+        assert output[axis] <= low and high <= output[axis] + output[size], f"the popover leaves the screen: {rect}"
 
     rfb.click(*icon)
     wait_for(5, lambda: not parvel_window("popover"), "a second click closing the popover")
@@ -258,7 +195,7 @@ def run():
     choose_from_menu(rfb, icon, "Settings…")
     wait_for(10, lambda: parvel_window("settings"), "the settings window from the menu")
     # Closed as its title bar's button would, so the next menu shows on the bare desktop.
-    output_of("swaymsg", "-s", sway_socket, '[title="^Parvel$"] kill')
+    output_of("swaymsg", '[title="^Parvel$"] kill')
     wait_for(5, lambda: not parvel_window("settings"), "the settings window closing")
     choose_from_menu(rfb, icon, "Quit Parvel")
     status = wait_for(10, lambda: os.path.exists(f"{work}/status") and open(f"{work}/status").read().strip(),
@@ -266,31 +203,10 @@ def run():
     assert status == "0", f"Parvel ended with status {status}"
 
 
-def inner(folder):
-    global work, env
-    work = folder
-    env = dict(os.environ, HOME=f"{work}/home", XDG_RUNTIME_DIR=f"{work}/runtime",
-               XDG_CONFIG_HOME=f"{work}/home/.config", XDG_DATA_HOME=f"{work}/home/.local/share",
-               XDG_CACHE_HOME=f"{work}/home/.cache")
-    for folder in ("home", "runtime"):
-        os.makedirs(f"{work}/{folder}", mode=0o700)
-    try:
-        run()
-        print("app_sway: passed")
-        return 0
-    except (AssertionError, subprocess.CalledProcessError) as error:
-        print(f"app_sway: {error}", file=sys.stderr)
-        for name in ("parvel", "sway", "wayvnc", "monitor", "server"):
-            if text := log(name):
-                print(f"--- {name} log\n" + "\n".join(text.splitlines()[-40:]), file=sys.stderr)
-        return 1
-    finally:
-        for process in reversed(processes):
-            process.terminate()
-            process.wait()
-
-
-if __name__ == "__main__":
-    if sys.argv[1] == "--inner":
-        sys.exit(inner(sys.argv[2]))
-    sys.exit(outer(os.path.realpath(sys.argv[1]), os.path.realpath(sys.argv[2])))
+try:
+    run(*sys.argv[1:3])
+    print("app_sway: passed")
+finally:
+    for process in reversed(processes):
+        process.terminate()
+        process.wait()

@@ -1,9 +1,5 @@
-"""app_e2e's notification server: owns org.freedesktop.Notifications on the
-session bus, offers actions and writes each notification's body as a line of
-LOG; LOG.ready appears once the name is owned.
-
-    /usr/bin/python3 notification_server.py LOG
-"""
+"""app_e2e's notification server, with actions: each notification's body becomes
+a line of LOG.  Usage: /usr/bin/python3 notification_server.py LOG"""
 import sys
 
 from gi.repository import Gio, GLib
@@ -27,6 +23,5 @@ def call(connection, sender, path, interface, method, arguments, invocation):
 
 Gio.bus_own_name(
     Gio.BusType.SESSION, "org.freedesktop.Notifications", Gio.BusNameOwnerFlags.NONE,
-    lambda bus, _: bus.register_object("/org/freedesktop/Notifications", NODE.interfaces[0], call),
-    lambda *_: open(sys.argv[1] + ".ready", "w").close(), None)
+    lambda bus, _: bus.register_object("/org/freedesktop/Notifications", NODE.interfaces[0], call))
 GLib.MainLoop().run()
