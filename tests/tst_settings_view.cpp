@@ -1,6 +1,7 @@
 // The settings view in a real window on the offscreen platform, over the real
-// model against the dev server: what it shows for each state of the model,
-// and what pressing its buttons and keys does, on the server and on disk.
+// model against the dev server: what pressing its buttons and keys does, on
+// the server and on disk, and that closing the window answers every question
+// with "Cancel".
 
 #include "ModelFixture.h"
 #include "platform/LoginItem.h"
@@ -14,10 +15,8 @@
 using namespace std::chrono_literals;
 
 namespace {
-constexpr int limit = 10'000; // ms, for QTRY_*
-}
 
-namespace {
+constexpr int limit = 10'000; // ms, for QTRY_*
 
 // The first visible item below `root` (popups included, through the
 // window's content item) whose `text` is `text`.
@@ -92,18 +91,34 @@ class SettingsViewTest : public QObject {
         return object && object->property("visible").toBool();
     }
     QVariant state(const char* name) { return view()->property(name); }
+    // The visible rows of the list called `list`.
+    QList<QQuickItem*> rows(const QString& list) {
+        QList<QQuickItem*> found;
+        auto* view = this->view()->findChild<QQuickItem*>(list);
+        for (QQuickItem* row : view->property("contentItem").value<QQuickItem*>()->childItems())
+            if (row->isVisible())
+                found.append(row);
+        return found;
+    }
     // The actions menu of the row for `name`, opened with the mouse.
     bool openActions(const QString& name) {
-        auto* list = view()->findChild<QQuickItem*>(u"fileList"_s);
-        if (!list)
-            return false;
-        for (QQuickItem* row : list->property("contentItem").value<QQuickItem*>()->childItems())
-            if (row->isVisible() && row->property("name").toString() == name) {
+        for (QQuickItem* row : rows(u"fileList"_s))
+            if (row->property("name").toString() == name) {
                 QTest::mouseClick(&window(), Qt::LeftButton, {},
                                   centre(row->findChild<QQuickItem*>(u"actionsButton"_s)));
                 return true;
             }
         return false;
+    }
+    // Picks `item` from the actions of the row for `file` once the row is
+    // there, and waits for `popup` to show.
+    bool fromActions(const QString& file, const QString& item, const QString& popup) {
+        return QTest::qWaitFor([&] { return openActions(file); }, limit) && click(item) &&
+               QTest::qWaitFor([&] { return shows(popup); }, limit);
+    }
+    // Whether the question went: what it held (`held`) cleared, `popup` hidden.
+    bool dismissed(const char* held, const QString& popup) {
+        return QTest::qWaitFor([&] { return state(held).isNull() && !shows(popup); }, limit);
     }
 
 private Q_SLOTS:
@@ -121,20 +136,16 @@ private Q_SLOTS:
     void accessSheet();
     void deleteConfirmation();
     void yourMacs();
-    void preferences();
-    void stateOutlivesTheWindowAndListKeepsItsPlace();
+    void preferencesAndReopening();
 };
 
 void SettingsViewTest::accessSheet() {
     const SharedFile file = m_server.seed(u"plan.pdf"_s, 5);
     show(m_server.connectedRig());
     const auto openSheet = [&] {
-        return openActions(file.name) && click(u"Change access…"_s) &&
-               QTest::qWaitFor([&] { return shows(u"accessSheet"_s); }, limit);
+        return fromActions(file.name, u"Change access…"_s, u"accessSheet"_s);
     };
-    QTRY_VERIFY_WITH_TIMEOUT(openActions(file.name), limit);
-    QVERIFY(click(u"Change access…"_s));
-    QTRY_VERIFY_WITH_TIMEOUT(shows(u"accessSheet"_s), limit);
+    QVERIFY(openSheet());
     QCOMPARE(state("protectedEdit").toBool(), false);
 
     // Protection on leads to the field: three characters are too few, the
@@ -142,7 +153,6 @@ void SettingsViewTest::accessSheet() {
     QVERIFY(click(u"Require a password"_s));
     auto* save = view()->findChild<QQuickItem*>(u"saveButton"_s);
     QVERIFY(!save->isEnabled());
-    QCOMPARE(save->height(), withText(window().contentItem(), u"Cancel"_s)->height());
     QTRY_VERIFY_WITH_TIMEOUT(window().activeFocusItem() &&
                                  window().activeFocusItem()->objectName() == u"passwordField"_s,
                              limit);
@@ -155,8 +165,7 @@ void SettingsViewTest::accessSheet() {
     m_server.server->injectFault("PATCH", "/api/files/" + file.id.toStdString(),
                                  Fault::delayed(2s));
     QTest::keyClick(&window(), Qt::Key_Return);
-    // (The server records a delayed request only as it answers.)
-    QTest::qWait(200);
+    QTest::qWait(200); // (the server records a delayed request only as it answers)
     QVERIFY(!state("editing").isNull() && shows(u"accessSheet"_s));
     QTRY_VERIFY_WITH_TIMEOUT(state("editing").isNull(), limit);
     QCOMPARE(bodyOf(m_server.requests("PATCH", "/api/files/*").at(0)),
@@ -188,8 +197,7 @@ void SettingsViewTest::accessSheet() {
             QVERIFY(reopen());
         else
             QTest::keyClick(&window(), Qt::Key_Escape);
-        QTRY_VERIFY_WITH_TIMEOUT(state("editing").isNull(), limit);
-        QVERIFY(!shows(u"accessSheet"_s));
+        QVERIFY(dismissed("editing", u"accessSheet"_s));
     }
     QCOMPARE(m_server.count("PATCH", "/api/files/*"), size_t(2));
 }
@@ -198,31 +206,23 @@ void SettingsViewTest::deleteConfirmation() {
     const QList<SharedFile> before = m_server.serverFiles();
     const SharedFile file = m_server.seed(u"old.zip"_s, 4);
     show(m_server.connectedRig());
-    const auto ask = [&] {
-        return openActions(file.name) && click(u"Delete…"_s) &&
-               QTest::qWaitFor([&] { return shows(u"deleteAlert"_s); }, limit);
-    };
-    const auto dismissed = [&] {
-        return QTest::qWaitFor([&] { return state("deleting").isNull(); }, limit) &&
-               !shows(u"deleteAlert"_s);
-    };
-    QTRY_VERIFY_WITH_TIMEOUT(openActions(file.name), limit);
+    const auto ask = [&] { return fromActions(file.name, u"Delete…"_s, u"deleteAlert"_s); };
+    const auto gone = [&] { return dismissed("deleting", u"deleteAlert"_s); };
 
     // Escape, Cancel, Return (even on "Delete") and closing the window all
     // leave the file where it is; the reopened window shows the list.
-    QVERIFY(click(u"Delete…"_s));
-    QTRY_VERIFY_WITH_TIMEOUT(shows(u"deleteAlert"_s), limit);
+    QVERIFY(ask());
     QTest::keyClick(&window(), Qt::Key_Escape);
-    QVERIFY(dismissed());
-    QVERIFY(ask() && click(u"Cancel"_s) && dismissed());
+    QVERIFY(gone());
+    QVERIFY(ask() && click(u"Cancel"_s) && gone());
     QVERIFY(ask());
     view()
         ->findChild<QObject*>(u"deleteAlert"_s)
         ->findChild<QQuickItem*>(u"confirmButton"_s)
         ->forceActiveFocus();
     QTest::keyClick(&window(), Qt::Key_Return);
-    QVERIFY(dismissed());
-    QVERIFY(ask() && reopen() && dismissed());
+    QVERIFY(gone());
+    QVERIFY(ask() && reopen() && gone());
     QVERIFY(openActions(file.name) && reopen() && !shows(u"fileActions"_s));
     QCOMPARE(m_server.count("DELETE", "/api/files/*"), size_t(0));
     QCOMPARE(model().files().size(), before.size() + 1);
@@ -252,37 +252,21 @@ void SettingsViewTest::yourMacs() {
 
     // One row each: "This computer" only on this one, "Disconnect…" on neither it
     // nor the library's first.
-    const auto rows = [&] {
+    const auto devices = [&] {
         QMap<QString, QPair<bool, bool>> found; // id: This computer, Disconnect…
-        auto* list = view()->findChild<QQuickItem*>(u"deviceList"_s);
-        for (QQuickItem* row : list->property("contentItem").value<QQuickItem*>()->childItems())
-            if (row->isVisible() && row->property("deviceId").isValid())
+        for (QQuickItem* row : rows(u"deviceList"_s))
+            if (row->property("deviceId").isValid())
                 found.insert(row->property("deviceId").toString(),
                              {row->findChild<QQuickItem*>(u"thisMac"_s)->isVisible(),
                               row->findChild<QQuickItem*>(u"disconnectButton"_s)->isVisible()});
         return found;
     };
-    QTRY_COMPARE_WITH_TIMEOUT(rows().size(), 3, limit);
+    QTRY_COMPARE_WITH_TIMEOUT(devices().size(), 3, limit);
     const QString me = model().currentDeviceID();
-    QString other;
-    for (const Device& d : model().devices())
-        if (d.name == u"Old laptop"_s)
-            other = d.id;
-    QCOMPARE(rows(),
+    const QString other = std::ranges::find(model().devices(), u"Old laptop"_s, &Device::name)->id;
+    QCOMPARE(devices(),
              (QMap<QString, QPair<bool, bool>>{
                  {u"bootstrap"_s, {false, false}}, {me, {true, false}}, {other, {false, true}}}));
-    // The smaller tag stands on the name's baseline.
-    const auto baseline = [](QQuickItem* label) {
-        return label->mapToScene({0, label->property("baselineOffset").toReal()}).y();
-    };
-    int tags = 0;
-    auto* list = view()->findChild<QQuickItem*>(u"deviceList"_s);
-    for (QQuickItem* row : list->property("contentItem").value<QQuickItem*>()->childItems())
-        if (auto* tag = row->findChild<QQuickItem*>(u"thisMac"_s); tag && tag->isVisible()) {
-            QCOMPARE(baseline(row->childItems().at(0)), baseline(tag));
-            ++tags;
-        }
-    QCOMPARE(tags, 1);
 
     // A code only after asking; "Copy code" copies exactly it.
     QVERIFY(!shows(u"pairingCard"_s));
@@ -295,25 +279,36 @@ void SettingsViewTest::yourMacs() {
 
     // Cancelling or closing the window keeps the computer; confirming
     // disconnects it.
+    const auto ask = [&] {
+        return click(u"Disconnect…"_s) &&
+               QTest::qWaitFor([&] { return shows(u"disconnectAlert"_s); }, limit);
+    };
     for (const bool byClosing : {false, true}) {
-        QVERIFY(click(u"Disconnect…"_s));
-        QTRY_VERIFY_WITH_TIMEOUT(shows(u"disconnectAlert"_s), limit);
+        QVERIFY(ask());
         QCOMPARE(state("revoking").value<Device>().id, other);
         QVERIFY(byClosing ? reopen() : click(u"Cancel"_s));
-        QTRY_VERIFY_WITH_TIMEOUT(state("revoking").isNull() && !shows(u"disconnectAlert"_s), limit);
+        QVERIFY(dismissed("revoking", u"disconnectAlert"_s));
     }
     QCOMPARE(m_server.count("DELETE", "/api/devices/*"), size_t(0));
-    QVERIFY(click(u"Disconnect…"_s));
-    QTRY_VERIFY_WITH_TIMEOUT(shows(u"disconnectAlert"_s), limit);
-    QVERIFY(click(u"Disconnect"_s));
-    QTRY_COMPARE_WITH_TIMEOUT(rows().size(), 2, limit);
+    QVERIFY(ask() && click(u"Disconnect"_s));
+    QTRY_COMPARE_WITH_TIMEOUT(devices().size(), 2, limit);
     QVERIFY(state("revoking").isNull());
-    QVERIFY(!rows().contains(other));
+    QVERIFY(!devices().contains(other));
 }
 
-void SettingsViewTest::preferences() {
+void SettingsViewTest::preferencesAndReopening() {
     show(m_server.connectedRig());
     QVERIFY(click(u"Settings"_s));
+    QTRY_VERIFY_WITH_TIMEOUT(!model().devices().isEmpty(), limit); // the first showing's calls
+    m_server.reset();
+
+    // Reopened: the same section, and again a refresh followed by the list
+    // of computers.
+    QVERIFY(reopen());
+    QCOMPARE(state("tab").toInt(), 2);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        m_server.trail(),
+        QStringList({u"GET /api/me"_s, u"GET /api/files"_s, u"GET /api/devices"_s}), limit);
 
     // Both buttons open the same page: the address with "/install" added.
     QVERIFY(click(u"Check for updates"_s));
@@ -328,54 +323,26 @@ void SettingsViewTest::preferences() {
     auto* toggle = view()->findChild<QQuickItem*>(u"loginSwitch"_s);
     QVERIFY(!toggle->property("checked").toBool());
     QVERIFY(click(u"Open Parvel at login"_s));
-    QCOMPARE(readAll(item.path()),
-             LoginItem::desktopEntry(QCoreApplication::applicationFilePath()));
-    QVERIFY(toggle->property("checked").toBool());
+    QVERIFY(QFile::exists(item.path()) && toggle->property("checked").toBool());
     QVERIFY(click(u"Open Parvel at login"_s));
-    QVERIFY(!QFile::exists(item.path()));
-    QVERIFY(!toggle->property("checked").toBool());
+    QVERIFY(!QFile::exists(item.path()) && !toggle->property("checked").toBool());
 
     // A failure shows the system's reason and the switch returns to off.
     const QString folder = QFileInfo(item.path()).path();
     QVERIFY(QDir(folder).removeRecursively());
-    QFile blocker(folder);
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
+    QVERIFY(QFile(folder).open(QIODevice::WriteOnly));
     QVERIFY(click(u"Open Parvel at login"_s));
     QCOMPARE(model().error(), u"Not a directory"_s);
     QVERIFY(!toggle->property("checked").toBool());
     QVERIFY(!state("launchAtLogin").toBool());
     QVERIFY(QFile::remove(folder));
-}
 
-void SettingsViewTest::stateOutlivesTheWindowAndListKeepsItsPlace() {
-    show(m_server.connectedRig());
-    QTRY_COMPARE_WITH_TIMEOUT(m_server.count("GET", "/api/devices"), size_t(1), limit);
-    QVERIFY(click(u"Settings"_s));
-
-    // Reopened: the same section, and again a refresh followed by the list
-    // of computers.
-    QVERIFY(reopen());
-    QCOMPARE(state("tab").toInt(), 2);
-    QTRY_COMPARE_WITH_TIMEOUT(m_server.count("GET", "/api/devices"), size_t(2), limit);
-    QCOMPARE(m_server.count("GET", "/api/files"), size_t(2));
-
-    // The card's right edge is the Refresh button's; a scroll bar only once
-    // the list is longer than the card.
+    // A replaced list keeps the place the user scrolled to.
     QVERIFY(click(u"Files"_s));
-    const auto right = [&](const char16_t* name) {
-        auto* item = view()->findChild<QQuickItem*>(QString::fromUtf16(name));
-        return item->mapToScene({item->width(), 0}).x();
-    };
     QList<SharedFile> files;
     for (int i = 0; i < 300; ++i)
         files.append(SharedFile{u"id%1"_s.arg(i), u"f%1.txt"_s.arg(i), 10, false, u"now"_s,
                                 u"https://x/"_s});
-    model().assignFiles(files.mid(0, 3));
-    QTRY_VERIFY_WITH_TIMEOUT(right(u"filesCard") == right(u"refreshButton"), limit);
-    QVERIFY(!shows(u"filesScrollBar"_s));
-
-    // A replaced list keeps the place the user scrolled to.
     model().assignFiles(files);
     QTRY_VERIFY_WITH_TIMEOUT(shows(u"filesScrollBar"_s), limit);
     auto* list = view()->findChild<QQuickItem*>(u"fileList"_s);

@@ -1,7 +1,6 @@
-// Screenshots, the clipboard and QR codes: the real X clipboard (Xvfb, with
-// xclip as the other application), the real portal client without a portal,
-// QR codes read back with a real decoder (zbarimg). A gated capture stands in
-// for the portal only where a test must hold its answer back.
+// Screenshots and the clipboard: the real X clipboard (Xvfb, with xclip as
+// the other application), the real portal client without a portal. A gated
+// capture stands in for the portal only where a test must hold its answer back.
 
 #include "model/ParvelModel.h"
 #include "platform/ClipboardPasteboard.h"
@@ -11,13 +10,8 @@
 #include <QClipboard>
 #include <QDirIterator>
 #include <QGuiApplication>
-#include <QImage>
 #include <QMimeData>
 #include <QProcess>
-#include <QQmlComponent>
-#include <QQmlEngine>
-#include <QQuickItem>
-#include <QQuickWindow>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -71,7 +65,6 @@ private Q_SLOTS:
     void clipboardBecomesTheSelection() {
         QImage picture(37, 23, QImage::Format_RGB32);
         picture.fill(Qt::darkCyan);
-        picture.setPixel(3, 4, qRgb(250, 10, 20));
         QByteArray png;
         QBuffer buffer(&png);
         QVERIFY(buffer.open(QIODevice::WriteOnly) && picture.save(&buffer, "PNG"));
@@ -79,24 +72,22 @@ private Q_SLOTS:
         const QUrl c = QUrl::fromLocalFile(m_dir.filePath(u"c.txt"_s));
         for (const QUrl& url : {a, c})
             QVERIFY(QFile(url.toLocalFile()).open(QIODevice::WriteOnly));
-        const QByteArray text = "Grüße — 日本\nzweite Zeile";
         const QByteArray uris = a.toEncoded() + "\r\nhttps://example.org/x\r\n" + c.toEncoded();
         const QRegularExpression madeName(
+            u"^"_s + QRegularExpression::escape(cache()) +
             u"/Parvel/shared/[^/]+/Clipboard \\d{4}-\\d\\d-\\d\\d at \\d\\d\\.\\d\\d\\.\\d\\d\\.(png|txt)$"_s);
 
-        struct Case {
+        const struct {
             QString target, seenAs; // what xclip offers, what Qt calls it
             QByteArray bytes;
-        };
-        const Case cases[] = {{u"image/png"_s, u"image/png"_s, png},
-                              {u"UTF8_STRING"_s, u"text/plain"_s, text},
-                              {u"text/uri-list"_s, u"text/uri-list"_s, uris},
-                              {u"UTF8_STRING"_s, u"text/plain"_s, text}};
+        } cases[] = {{u"image/png"_s, u"image/png"_s, png},
+                     {u"text/uri-list"_s, u"text/uri-list"_s, uris},
+                     {u"UTF8_STRING"_s, u"text/plain"_s, "Grüße — 日本\nzweite Zeile"}};
         auto model = makeModel();
         QSignalSpy done(model.get(), &ParvelModel::sharingDone);
         QProcess owner;
         QString previous;
-        for (const Case& row : cases) {
+        for (const auto& row : cases) {
             owner.kill();
             owner.waitForFinished();
             owner.start(u"xclip"_s, {u"-quiet"_s, u"-selection"_s, u"clipboard"_s, u"-t"_s,
@@ -107,25 +98,22 @@ private Q_SLOTS:
 
             model->shareClipboard();
             QCOMPARE(model->error(), QString());
-            QCOMPARE(done.count(), 1);
-            done.clear();
             QVERIFY(previous.isEmpty() || !QFile::exists(previous));
-            previous.clear();
-            if (row.seenAs == u"text/uri-list") {
+            previous = model->selected().front().toLocalFile();
+            if (row.bytes == uris) {
                 QCOMPARE(model->selected(), QList<QUrl>({a, c}));
+                previous.clear();
                 continue;
             }
+            // A picture is decoded and encoded again: the same PNG here.
             QCOMPARE(model->selected().size(), 1);
-            previous = model->selected().front().toLocalFile();
-            QVERIFY2(previous.startsWith(cache()) && madeName.match(previous).hasMatch(),
-                     qPrintable(previous));
+            QVERIFY2(madeName.match(previous).hasMatch(), qPrintable(previous));
             QFile made(previous);
             QVERIFY(made.open(QIODevice::ReadOnly));
-            if (row.bytes == png)
-                QCOMPARE(QImage(previous).convertToFormat(QImage::Format_RGB32), picture);
-            else
-                QCOMPARE(made.readAll(), text);
+            QCOMPARE(made.readAll(), row.bytes);
         }
+
+        QCOMPARE(done.count(), 3);
 
         // While an upload runs nothing is read or written.
         model->setIsUploading(true);
@@ -179,71 +167,6 @@ private Q_SLOTS:
             QCOMPARE(model->selected(), before);
             QCOMPARE(filesUnder(cache()), QStringList());
             QVERIFY(QFile::exists(portalFile));
-        }
-    }
-
-    // The sheet's code reads back as the link, in both appearances and at
-    // sizes that are no multiple of the module count; and it is crisp:
-    // inside the plate only its two colours, never a blend.
-    void qrCodeReadsBackAsTheLink() {
-        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
-        const QString shortLink = u"https://parvel.example/f/Zq81xk"_s;
-        const QString longLink = u"https://files.example.org:8443/share/"_s + QString(60, u'k') +
-                                 u"?download=1&name=Gr%C3%BC%C3%9Fe"_s;
-        const struct {
-            QString link;
-            bool dark;
-            int size;
-        } cases[] = {{shortLink, false, 200},
-                     {shortLink, true, 97},
-                     {longLink, true, 200},
-                     {longLink, false, 331}};
-        auto model = makeModel();
-        QQmlEngine engine;
-        for (const auto& row : cases) {
-            QQmlComponent component(&engine);
-            component.setData("import QtQuick\nimport Parvel\nRectangle { id: root\n"
-                              "  required property ParvelModel model; property bool dark\n"
-                              "  property alias sheet: sheet; Palvo.dark: dark\n"
-                              "  width: 336; height: 560; color: Palvo.chrome\n"
-                              "  QrSheet { id: sheet; model: root.model } }",
-                              QUrl(u"qr.qml"_s));
-            std::unique_ptr<QObject> made(component.createWithInitialProperties(
-                {{u"model"_s, QVariant::fromValue(model.get())}, {u"dark"_s, !row.dark}}));
-            QVERIFY2(made, qPrintable(component.errorString()));
-            QQuickWindow window;
-            window.resize(336, 560);
-            qobject_cast<QQuickItem*>(made.get())->setParentItem(window.contentItem());
-            made->setProperty("dark", row.dark); // now that it has a window
-            SharedFile file;
-            file.name = u"notes.md"_s;
-            file.url = row.link;
-            window.show();
-            QMetaObject::invokeMethod(made->property("sheet").value<QObject*>(), "show",
-                                      Q_ARG(QVariant, QVariant::fromValue(file)));
-            auto* code = made->findChild<QQuickItem*>(u"qrCode"_s);
-            QVERIFY(code);
-            code->setProperty("implicitWidth", row.size);
-            code->setProperty("implicitHeight", row.size);
-            QTest::qWait(100);
-            const QImage shot = window.grabWindow();
-
-            const QString path = m_dir.filePath(u"qr.png"_s);
-            QVERIFY(shot.save(path));
-            QProcess zbar;
-            zbar.start(u"zbarimg"_s,
-                       {u"--quiet"_s, u"--raw"_s, u"-Sdisable"_s, u"-Sqrcode.enable"_s, path});
-            QVERIFY(zbar.waitForFinished(20000));
-            QCOMPARE(QString::fromUtf8(zbar.readAllStandardOutput()).trimmed(), row.link);
-
-            QCOMPARE(code->width(), qreal(row.size));
-            const QRect plate = code->mapRectToScene(QRectF(0, 0, row.size, row.size)).toRect();
-            const int inset = row.size / 10; // clear of the plate's rounded corners
-            QSet<QRgb> colours;
-            for (int y = plate.top() + inset; y < plate.bottom() - inset; ++y)
-                for (int x = plate.left() + inset; x < plate.right() - inset; ++x)
-                    colours.insert(shot.pixel(x, y));
-            QCOMPARE(colours, QSet<QRgb>({qRgb(0xff, 0xff, 0xff), qRgb(0x1a, 0x18, 0x14)}));
         }
     }
 };
