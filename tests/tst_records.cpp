@@ -48,18 +48,17 @@ void RecordsTest::decoding() {
         }
     }
 
-    const auto edited = [](const char* from, const char* to) {
-        return QByteArray(goodFile).replace(from, to);
+    const auto fileError = [](const char* from, const char* to) {
+        return errorOf<SharedFile>(QByteArray(goodFile).replace(from, to));
     };
     const QString notInteger = u"SharedFile: \"size\" must be an integer"_s;
     const std::pair<QString, QString> rows[] = {
-        {errorOf<SharedFile>(edited(R"("url")", R"("extra":[1,{"a":null}],"url")")), {}},
-        {errorOf<SharedFile>(edited("12", R"("12")")), notInteger},
-        {errorOf<SharedFile>(edited("12", "9223372036854775808")), notInteger},
-        {errorOf<SharedFile>(edited("false", "0")),
-         u"SharedFile: \"isProtected\" must be a boolean"_s},
-        {errorOf<SharedFile>(edited(R"("f1")", "null")), u"SharedFile: \"id\" must not be null"_s},
-        {errorOf<SharedFile>(edited(R"("id")", R"("ID")")), u"SharedFile: \"id\" is missing"_s},
+        {fileError(R"("url")", R"("extra":[1,{"a":null}],"url")"), {}},
+        {fileError("12", R"("12")"), notInteger},
+        {fileError("12", "9223372036854775808"), notInteger},
+        {fileError("false", "0"), u"SharedFile: \"isProtected\" must be a boolean"_s},
+        {fileError(R"("f1")", "null"), u"SharedFile: \"id\" must not be null"_s},
+        {fileError(R"("id")", R"("ID")"), u"SharedFile: \"id\" is missing"_s},
         {errorOf<SharedFile>("[]"), u"SharedFile: expected a JSON object"_s},
         {errorOf<SharedFile>(goodFile + goodFile).left(38),
          u"SharedFile: the data is not valid JSON"_s},
@@ -85,15 +84,13 @@ void RecordsTest::decoding() {
 }
 
 void RecordsTest::roundTrips() {
-    const SharedFile file{
-        u"id/1"_s, u"Grüße – ünïcode/slash.txt"_s,     5'000'000'001LL,
-        true,      u"2026-12-05T14:47:00.123+01:00"_s, u"https://h/s/id/1?x=1&y=2"_s};
-    const QList<SharedFile> list{file, SharedFile{u"b"_s, u"b"_s, 0, false, u"c"_s, u"u"_s}};
-    const QByteArray bytes = encode(list);
+    const QList<SharedFile> list{{u"id/1"_s, u"Grüße – ü/ß.txt"_s, 5'000'000'001LL, true,
+                                  u"2026-12-05"_s, u"https://h/?x&y"_s}};
     // One line, UTF-8 rather than \u escapes, sizes beyond 32 bits.
-    QVERIFY(!bytes.contains('\n') && bytes.contains("Grüße") && bytes.contains("5000000001"));
+    const QByteArray bytes =
+        R"([{"createdAt":"2026-12-05","id":"id/1","isProtected":true,"name":"Grüße – ü/ß.txt","size":5000000001,"url":"https://h/?x&y"}])";
+    QCOMPARE(encode(list), bytes);
     QCOMPARE(*decode<QList<SharedFile>>(bytes), list);
-    QCOMPARE(*decode<SharedFile>(encode(file)), file);
     QCOMPARE(encode(QList<SharedFile>{}), "[]"_ba);
     QCOMPARE(encode(Connection{u"https://h:8443/sub"_s, u"tök/en"_s}),
              R"({"serverURL":"https://h:8443/sub","token":"tök/en"})"_ba);
@@ -119,11 +116,10 @@ void RecordsTest::hostileInputNeverCrashes() {
             QVERIFY(r ? r->files.size() <= 2 : r.error().text.startsWith(u"FileList: "_s));
         }
     }
-    for (int depth : {2000, 100000}) {
-        QVERIFY(!decode<FileList>(QByteArray(depth, '[') + QByteArray(depth, ']')));
-        (void)decode<FileList>(QByteArray("{\"files\":").repeated(depth) + "[]" +
-                               QByteArray(depth, '}'));
-    }
+    const int depth = 100000;
+    QVERIFY(!decode<FileList>(QByteArray(depth, '[') + QByteArray(depth, ']')));
+    (void)decode<FileList>(QByteArray("{\"files\":").repeated(depth) + "[]" +
+                           QByteArray(depth, '}'));
 }
 
 QTEST_GUILESS_MAIN(RecordsTest)
