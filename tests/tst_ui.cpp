@@ -231,7 +231,8 @@ private Q_SLOTS:
             const auto hosted = shownOver(m_engine, model.get());
             hosted->item()->setProperty("dark", dark);
             auto* sheet = hosted->find<QObject>("qrSheet");
-            const SharedFile file{.url = link};
+            SharedFile file = sharedFile(1);
+            file.url = link;
             QMetaObject::invokeMethod(sheet, "show", Q_ARG(QVariant, QVariant::fromValue(file)));
             auto* code = hosted->find("qrCode");
             code->setProperty("implicitWidth", size);
