@@ -133,7 +133,8 @@ private Q_SLOTS:
         shell.shell->launch({});
         m_server.reset();
         shell.shell->statusIconClicked();
-        QVERIFY(QTest::qWaitFor([&] { return m_server.count("GET", "/api/files") == 1; }, 10'000));
+        // A refresh asked while one is out is dropped: the next showing waits.
+        QVERIFY(QTest::qWaitFor([&] { return !model.isRefreshing(); }, 10'000));
         shell.shell->statusIconClicked();
         shell.shell->statusIconClicked();
         QVERIFY(QTest::qWaitFor([&] { return m_server.count("GET", "/api/files") == 2; }, 10'000));
@@ -217,10 +218,9 @@ private Q_SLOTS:
         }
     }
 
-    // Launched while the stored connection is read: with none (first row),
-    // the settings open once the read has ended, once, and the window is kept
-    // for the next showing; `--share` waits for the connection. The flags act
-    // in their fixed order; Qt's own options and the other modes' are no files.
+    // Launched while the stored connection is read. None stored (first row): the
+    // settings open once, when the read ends, and stay made. `--share` waits for the
+    // connection; flags act in a fixed order; Qt's and other modes' options are no files.
     void launch() {
         const std::pair<QString, QString> rows[] = {
             {QString(), u"settings shown, settings shown"_s},
