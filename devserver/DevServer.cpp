@@ -438,11 +438,6 @@ std::string Server::newConnectionCode() {
     return d->store ? d->store->newCode().code : std::string();
 }
 
-void Server::advanceClock(std::chrono::seconds by) {
-    if (d->store)
-        d->store->advanceClock(by);
-}
-
 void Server::injectFault(const std::string& method, const std::string& path, Fault fault,
                          int times) {
     std::lock_guard lock(d->mutex);

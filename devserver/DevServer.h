@@ -102,8 +102,6 @@ public:
 
     // A fresh one-time connection code, valid for ten minutes.
     std::string newConnectionCode();
-    // Tests age codes instead of waiting.
-    void advanceClock(std::chrono::seconds by);
 
     // Faults match "METHOD path" exactly, with the path without query; the
     // path may end in "*" to match a prefix. Each fault serves `times`

@@ -164,7 +164,7 @@ fs::path Store::bytesPath(const std::string& fileID) const {
 }
 
 std::chrono::system_clock::time_point Store::now() const {
-    return std::chrono::system_clock::now() + m_clockOffset;
+    return std::chrono::system_clock::now();
 }
 
 std::string Store::timestamp(std::chrono::system_clock::time_point time) const {
@@ -278,11 +278,6 @@ DeviceRecord Store::makeDeviceLocked(std::string id, std::string name) {
     DeviceRecord device{std::move(id), std::move(name), timestamp(now()), randomHex(32)};
     m_devices.push_back(device);
     return device;
-}
-
-void Store::advanceClock(std::chrono::seconds by) {
-    std::lock_guard lock(m_mutex);
-    m_clockOffset += by;
 }
 
 std::string Store::bootstrapToken() const {

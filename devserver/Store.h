@@ -87,8 +87,6 @@ public:
     std::filesystem::path filesDir() const { return m_dataDir / "files"; }
     std::filesystem::path bytesPath(const std::string& fileID) const;
 
-    void advanceClock(std::chrono::seconds by);
-
     std::string bootstrapToken() const;
     std::optional<DeviceRecord> deviceForToken(const std::string& token) const;
     std::vector<DeviceRecord> devices() const;
@@ -124,7 +122,6 @@ private:
 
     std::filesystem::path m_dataDir;
     mutable std::mutex m_mutex;
-    std::chrono::seconds m_clockOffset{0};
     std::vector<DeviceRecord> m_devices; // in creation order
     std::vector<FileRecord> m_files;
     std::vector<StoredCode> m_codes;
