@@ -22,25 +22,25 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// Stand-ins for the windows; every window event lands in one log.
+// Stand-ins for the windows; every window event lands in one log (the
+// popover's without a prefix).
 struct FakePopover final : PopoverSurface {
     explicit FakePopover(QStringList& log) : log(log) {}
     bool isShown() const override { return shown; }
     void show() override {
         shown = true;
-        log.append(u"popover shown"_s);
+        log.append(u"shown"_s);
     }
     void close() override {
-        if (!shown)
+        if (!std::exchange(shown, false))
             return;
-        shown = false;
-        log.append(u"popover closing"_s);
+        log.append(u"closing"_s);
         if (!slowClose)
             finishClose();
     }
     bool closedByFocusLossJustNow() const override { return focusLossJustNow; }
     void finishClose() {
-        log.append(u"popover closed"_s);
+        log.append(u"closed"_s);
         closed();
     }
 
@@ -76,7 +76,7 @@ struct ShellRig {
             ShellSurfaces{std::move(fake), [this] { return std::make_unique<FakeSettings>(log); },
                           [this] { return std::make_unique<FakeChooser>(log, chooser); }});
     }
-    QStringList takeLog() { return std::exchange(log, {}); }
+    QString takeLog() { return std::exchange(log, {}).join(u", "_s); }
     ParvelModel& model() { return shell->model(); }
     // The chooser is destroyed after its completion has returned.
     bool chooserGone() {
@@ -98,11 +98,12 @@ class ShellTest : public QObject {
     QTemporaryDir m_files;
     QUrl a, b, c;
 
-    // No connection and nothing loading: the settings opened (log taken).
+    // No connection and nothing loading, `a` selected: the settings opened (log taken).
     std::unique_ptr<ShellRig> offlineShell() {
         ModelRig rig;
         auto shell = std::make_unique<ShellRig>(std::move(rig.model));
         shell->shell->launch({});
+        shell->model().setFiles({a}, false);
         shell->takeLog();
         return shell;
     }
@@ -121,89 +122,91 @@ private Q_SLOTS:
         c = QUrl::fromLocalFile(writeFile(m_files.filePath(u"c d.txt"_s), 7));
     }
 
-    void clickTogglesAndEveryShowingRefreshes() {
+    // Every click toggles the popover and every showing refreshes the list.
+    // `--share` uploads at once without a password whatever the switch says,
+    // leaving the switch as it was; while a run goes on it is refused with
+    // the model's text.
+    void clicksAndShares() {
         auto rig = m_server.connectedRig();
         ShellRig shell(std::move(rig->model));
+        ParvelModel& model = shell.model();
         shell.shell->launch({});
-        QCOMPARE(shell.takeLog(), QStringList());
         m_server.reset();
-
         shell.shell->statusIconClicked();
-        QVERIFY(QTest::qWaitFor([&] { return m_server.count("GET", "/api/files") == 1; }, 10'000));
+        // A refresh asked while one is out is dropped: the next showing waits.
+        QVERIFY(QTest::qWaitFor([&] { return !model.isRefreshing(); }, 10'000));
         shell.shell->statusIconClicked();
         shell.shell->statusIconClicked();
         QVERIFY(QTest::qWaitFor([&] { return m_server.count("GET", "/api/files") == 2; }, 10'000));
-
         // The click that took the focus away must not bring the popover back.
         shell.popover->close();
         shell.popover->focusLossJustNow = true;
         shell.shell->statusIconClicked();
-        shell.popover->focusLossJustNow = false;
-        shell.shell->statusIconClicked();
-        QCOMPARE(shell.takeLog(),
-                 QStringList({u"popover shown"_s, u"popover closing"_s, u"popover closed"_s,
-                              u"popover shown"_s, u"popover closing"_s, u"popover closed"_s,
-                              u"popover shown"_s}));
+
+        model.setUsePassword(true);
+        shell.shell->handleRequest(handedOver({u"--share"_s, a.toLocalFile(), b.toLocalFile()}));
+        QVERIFY(model.isUploading() && model.usePassword());
+        shell.shell->handleRequest(handedOver({u"--share"_s, c.toLocalFile()}));
+        QCOMPARE(model.error(), u"Wait for the current upload, or cancel it first."_s);
+        QCOMPARE(model.selected(), QList<QUrl>({a, b}));
+        QCOMPARE(shell.takeLog(), u"shown, closing, closed, shown, closing, closed, shown"_s);
+        QVERIFY(QTest::qWaitFor([&] { return !model.isUploading(); }, 10'000));
+        const auto created = m_server.requests("POST", "/api/files");
+        QCOMPARE(created.size(), size_t(2));
+        for (const auto& request : created)
+            QVERIFY(bodyOf(request).value(u"password"_s).isNull());
     }
 
     // A chooser or a screenshot asked from the open popover waits for it to
     // finish closing.
     void popoverClosesFirst() {
         auto shell = offlineShell();
-        shell->model().setFiles({a}, false);
         shell->shell->showPopover();
         shell->popover->slowClose = true;
-        shell->takeLog();
-
         shell->model().selectFiles(true);
-        QCOMPARE(shell->takeLog(), QStringList({u"popover closing"_s}));
         // While prepared, nothing else comes up and no second chooser is made.
         shell->shell->showPopover();
         shell->shell->showSettings();
         shell->shell->chooseFiles(false);
-        QCOMPARE(shell->takeLog(), QStringList());
+        QCOMPARE(shell->takeLog(), u"shown, closing"_s);
 
-        shell->popover->finishClose();
-        QCOMPARE(shell->takeLog(), QStringList({u"popover closed"_s, u"chooser open"_s}));
         // Once open, it comes forward instead of the popover or the settings.
+        shell->popover->finishClose();
         shell->shell->statusIconClicked();
         shell->shell->showSettings();
         shell->shell->chooseFiles(false);
-        QCOMPARE(shell->takeLog(), QStringList({u"chooser raised"_s, u"chooser raised"_s}));
+        QCOMPARE(shell->takeLog(), u"closed, chooser open, chooser raised, chooser raised"_s);
 
         // Confirming adds (the request said so) in the chooser's order.
         shell->chooser->finished(QList<QUrl>{c, b});
         QCOMPARE(shell->model().selected(), QList<QUrl>({a, c, b}));
         QVERIFY(shell->chooserGone());
-        QCOMPARE(shell->takeLog(), QStringList({u"popover shown"_s, u"chooser gone"_s}));
+        QCOMPARE(shell->takeLog(), u"shown, chooser gone"_s);
 
         // The screenshot's outcome (here: no portal) shows in the popover.
         shell->model().shareScreenshot();
-        QCOMPARE(shell->takeLog(), QStringList({u"popover closing"_s}));
         QCOMPARE(shell->model().error(), QString());
         shell->popover->finishClose();
         QCOMPARE(shell->model().error(), u"Screenshots need the desktop portal."_s);
-        QCOMPARE(shell->takeLog(), QStringList({u"popover closed"_s, u"popover shown"_s}));
+        QCOMPARE(shell->takeLog(), u"closing, closed, shown"_s);
 
         // No chooser while uploading.
         shell->model().setIsUploading(true);
         shell->shell->chooseFiles(false);
         shell->model().selectFiles(true);
-        QCOMPARE(shell->takeLog(), QStringList());
+        QCOMPARE(shell->takeLog(), QString());
     }
 
-    // Cancelled from the open popover, the popover comes back; with the
-    // popover closed, cancelling leaves nothing on screen and confirming
-    // replaces the selection and shows the popover.
+    // Cancelled from the open popover, the popover comes back; with it closed,
+    // cancelling shows nothing and confirming replaces and shows the popover.
     void cancelBringsThePopoverBackOnlyWhenTheChooserReplacedIt() {
         for (const auto& [fromPopover, chosen, log] :
-             std::initializer_list<std::tuple<bool, std::optional<QList<QUrl>>, QStringList>>{
-                 {true, {}, {u"popover shown"_s, u"chooser gone"_s}},
-                 {false, {}, {u"chooser gone"_s}},
-                 {false, QList{b}, {u"popover shown"_s, u"chooser gone"_s}},
+             std::initializer_list<std::tuple<bool, std::optional<QList<QUrl>>, QString>>{
+                 {true, {}, u"shown, chooser gone"_s},
+                 {false, {}, u"chooser gone"_s},
+                 {false, QList{b}, u"shown, chooser gone"_s},
              }) {
             auto shell = offlineShell();
-            shell->model().setFiles({a}, false);
             if (fromPopover)
                 shell->shell->togglePopover();
             shell->shell->chooseFiles(false);
@@ -215,32 +218,31 @@ private Q_SLOTS:
         }
     }
 
+    // Launched while the stored connection is read. None stored (first row): the
+    // settings open once, when the read ends, and stay made. `--share` waits for the
+    // connection; flags act in a fixed order; Qt's and other modes' options are no files.
     void launch() {
-        // No stored connection: once the read has found nothing, the settings
-        // open, once; the window is kept for the next showing.
-        QTemporaryDir empty;
-        ModelRig rig(true, std::make_shared<FileCredentialStore>(empty.path()));
-        ShellRig shell(std::move(rig.model));
-        shell.shell->launch({});
-        QVERIFY(QTest::qWaitFor([&] { return !shell.model().isLoadingConnection(); }, 10'000));
-        shell.shell->showSettings();
-        QCOMPARE(shell.takeLog(), QStringList({u"settings shown"_s, u"settings shown"_s}));
-
-        // The flags in their fixed order, then the files given; Qt's own
-        // options and the other modes' are no files.
-        const std::pair<QStringList, QStringList> starts[] = {
-            {{u"-platform"_s, u"xcb"_s, u"--render-previews"_s, u"--choose-files"_s},
-             {u"chooser open"_s}},
-            {{u"--choose-files"_s, u"--show"_s, u"--settings"_s, a.toLocalFile()},
-             {u"settings shown"_s, u"popover shown"_s, u"popover closing"_s, u"popover closed"_s,
-              u"chooser open"_s, u"chooser raised"_s}},
+        const std::pair<QString, QString> rows[] = {
+            {QString(), u"settings shown, settings shown"_s},
+            {u"--share "_s + b.toLocalFile(), u"settings shown"_s},
+            {u"-platform xcb --render-previews --choose-files"_s,
+             u"chooser open, chooser raised"_s},
+            {u"--choose-files --show --settings "_s + a.toLocalFile(),
+             u"settings shown, shown, closing, closed, chooser open, chooser raised, "
+             u"chooser raised"_s},
         };
-        for (const auto& [arguments, log] : starts) {
-            auto connected = m_server.connectedRig();
-            ShellRig started(std::move(connected->model));
-            started.shell->launch(handedOver(arguments));
-            QCOMPARE(started.takeLog(), log);
-            QCOMPARE(started.model().selected(), log.size() > 1 ? QList{a} : QList<QUrl>());
+        for (const auto& [arguments, log] : rows) {
+            QTemporaryDir dir;
+            auto store = std::make_shared<FileCredentialStore>(dir.path());
+            QVERIFY(arguments.isEmpty() || store->save(m_server.bootstrap()));
+            ModelRig rig(true, store);
+            ShellRig shell(std::move(rig.model));
+            const LaunchRequest request = handedOver(arguments.split(u' ', Qt::SkipEmptyParts));
+            shell.shell->launch(request);
+            QVERIFY(QTest::qWaitFor([&] { return !shell.model().isLoadingConnection(); }, 10'000));
+            shell.shell->showSettings();
+            QCOMPARE(shell.takeLog(), log);
+            QCOMPARE(shell.model().selected(), request.files);
         }
     }
 
@@ -249,54 +251,15 @@ private Q_SLOTS:
     // does a `--share` that cannot start a run (here: no connection).
     void openedFilesReplaceTheSelection() {
         auto shell = offlineShell();
-        shell->model().setFiles({a}, false);
         shell->shell->handleRequest(
             handedOver({c.toLocalFile(), u"https://example.org/x"_s, b.toLocalFile()}));
         QVERIFY(!shell->shell->dropFiles({QUrl(u"https://example.org/x"_s)}));
         QCOMPARE(shell->model().selected(), QList<QUrl>({c, b}));
-        for (const QStringList& arguments :
-             {QStringList(), QStringList{u"--share"_s, a.toLocalFile()}}) {
-            shell->shell->togglePopover();
-            shell->shell->handleRequest(handedOver(arguments));
-        }
-        QVERIFY(!shell->model().isUploading());
-        QCOMPARE(shell->takeLog(),
-                 QStringList({u"popover shown"_s, u"popover closing"_s, u"popover closed"_s,
-                              u"popover shown"_s, u"popover closing"_s, u"popover closed"_s,
-                              u"popover shown"_s}));
-    }
-
-    // `--share`: uploaded at once without a password whatever the switch
-    // says, the switch left as it was; refused with the model's text while a
-    // run goes on.
-    void shareUploadsAtOnce() {
-        auto rig = m_server.connectedRig();
-        ShellRig shell(std::move(rig->model));
-        ParvelModel& model = shell.model();
-        shell.shell->launch({});
-        model.setUsePassword(true);
-        m_server.reset();
-        shell.shell->handleRequest(handedOver({u"--share"_s, a.toLocalFile(), b.toLocalFile()}));
-        QVERIFY(model.isUploading() && model.usePassword());
-        shell.shell->handleRequest(handedOver({u"--share"_s, c.toLocalFile()}));
-        QCOMPARE(model.error(), u"Wait for the current upload, or cancel it first."_s);
-        QCOMPARE(model.selected(), QList<QUrl>({a, b}));
-        QCOMPARE(shell.takeLog(), QStringList({u"popover shown"_s}));
-        QVERIFY(QTest::qWaitFor([&] { return !model.isUploading(); }, 10'000));
-        const auto created = m_server.requests("POST", "/api/files");
-        QCOMPARE(created.size(), size_t(2));
-        for (const auto& request : created)
-            QVERIFY(bodyOf(request).value(u"password"_s).isNull());
-
-        // Started by `--share`: the run waits for the stored connection.
-        QTemporaryDir stored;
-        auto store = std::make_shared<FileCredentialStore>(stored.path());
-        QVERIFY(store->save(m_server.bootstrap()));
-        ModelRig starting(true, store);
-        ShellRig started(std::move(starting.model));
-        started.shell->launch(LaunchRequest::parse({u"--share"_s, c.toLocalFile()}, u"/"_s));
-        QVERIFY(QTest::qWaitFor([&] { return started.model().isUploading(); }, 10'000));
-        QCOMPARE(started.takeLog(), QStringList());
+        shell->shell->togglePopover();
+        shell->shell->handleRequest(handedOver({}));
+        shell->shell->togglePopover();
+        shell->shell->handleRequest(handedOver({u"--share"_s, a.toLocalFile()}));
+        QCOMPARE(shell->takeLog(), u"shown, closing, closed, shown, closing, closed, shown"_s);
     }
 
     // A drop that arrives without the URLs it carried on entering (native
@@ -307,7 +270,6 @@ private Q_SLOTS:
         QQmlEngine engine;
         PopoverWindow popover(engine, *rig->model, {}, {});
         popover.show();
-        QQuickView& window = popover.window();
         const QPoint zone(168, 100);
         QMimeData carried, empty;
         carried.setUrls({b, a});
@@ -315,7 +277,7 @@ private Q_SLOTS:
         QDragMoveEvent move(zone, Qt::CopyAction, &carried, Qt::LeftButton, {});
         QDropEvent drop(zone, Qt::CopyAction, &empty, Qt::LeftButton, {});
         for (QEvent* event : std::initializer_list<QEvent*>{&enter, &move, &drop})
-            QCoreApplication::sendEvent(&window, event);
+            QCoreApplication::sendEvent(&popover.window(), event);
         QVERIFY(drop.isAccepted());
         QCOMPARE(rig->model->selected(), QList<QUrl>({b, a}));
     }
@@ -327,9 +289,8 @@ private Q_SLOTS:
         QCOMPARE(statusText(true, u"Uploading 1 of 2…"_s, 0.427), u"Uploading 1 of 2… 42%"_s);
         QCOMPARE(statusText(true, QString(), 1.5), u"Uploading… 100%"_s);
         const QString done = u"2 links copied. Ready to share."_s;
-        QCOMPARE(runEndNotice(false, done, QString()), std::optional<QString>(done));
-        QCOMPARE(runEndNotice(false, u"Upload cancelled."_s, u"Server error"_s),
-                 std::optional<QString>(u"Server error"_s));
+        QCOMPARE(runEndNotice(false, done, QString()), done);
+        QCOMPARE(runEndNotice(false, u"Upload cancelled."_s, u"Server error"_s), u"Server error"_s);
         QCOMPARE(runEndNotice(true, done, QString()), std::nullopt);
         QCOMPARE(runEndNotice(false, QString(), QString()), std::nullopt);
 

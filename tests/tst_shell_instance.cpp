@@ -16,9 +16,7 @@
 
 #include <future>
 
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -33,18 +31,12 @@ std::future<HandOver> handOverLater(const QString& path, const QStringList& argu
                       [path, arguments] { return InstanceChannel::handOver(path, arguments); });
 }
 
-HandOver finish(std::future<HandOver>& future) {
+HandOver finish(std::future<HandOver> future) {
     if (!QTest::qWaitFor(
             [&] { return future.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
             20'000))
         return std::unexpected(u"hung"_s);
     return future.get();
-}
-
-mode_t modeOf(const QString& path) {
-    struct stat info {};
-    ::lstat(QFile::encodeName(path).constData(), &info);
-    return info.st_mode & 0777;
 }
 
 const QString tooMany = u"Parvel is running and cannot take this many files at once. Pass fewer "
@@ -63,14 +55,9 @@ private Q_SLOTS:
         const QString path = m_dir.filePath(u"wire.socket"_s);
         QCOMPARE(InstanceChannel::handOver(path, {}), HandOver(false));
 
-        // A socket file left by an instance that crashed does not block.
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        const QByteArray native = QFile::encodeName(path);
-        std::memcpy(address.sun_path, native.constData(), native.size());
-        QCOMPARE(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        ::close(fd);
+        // The socket file of an instance that crashed does not block; bind()
+        // refuses a plain file there alike.
+        QVERIFY(QFile(path).open(QIODevice::WriteOnly));
         InstanceChannel channel, second;
         QVERIFY(channel.listen(path));
         // While it runs, a second one cannot take its place.
@@ -80,17 +67,15 @@ private Q_SLOTS:
         // No arguments still make a request; a list as long as an argument
         // list can be (2 MiB, every byte percent-encoded) arrives whole.
         const QString longArgument(3 * (1 << 20), u'a');
-        for (const QStringList& arguments :
-             QList<QStringList>{{u"--show"_s, u"file:///tmp/a%20b"_s, u"\"ü\""_s},
-                                {},
-                                {longArgument, longArgument}}) {
-            auto done = handOverLater(path, arguments);
-            QCOMPARE(finish(done), HandOver(true));
+        const QStringList lists[] = {
+            {u"--show"_s, u"file:///tmp/a%20b"_s, u"\"ü\""_s}, {}, {longArgument, longArgument}};
+        for (const QStringList& arguments : lists) {
+            QCOMPARE(finish(handOverLater(path, arguments)), HandOver(true));
             QCOMPARE(received.takeFirst().at(0).toStringList(), arguments);
         }
         // More is refused by the caller, not by starting another instance.
-        auto huge = handOverLater(path, {QString(InstanceChannel::maxMessageBytes, u'a')});
-        QCOMPARE(finish(huge), HandOver(std::unexpected(tooMany)));
+        QCOMPARE(finish(handOverLater(path, {QString(InstanceChannel::maxMessageBytes, u'a')})),
+                 HandOver(std::unexpected(tooMany)));
 
         // Beyond maxInFlight unfinished callers the next one hears "busy"
         // and tries again until there is room; garbage gets no answer.
@@ -112,7 +97,7 @@ private Q_SLOTS:
         QTest::qWait(300);
         QCOMPARE(received.size(), 0);
         slow.clear();
-        QCOMPARE(finish(waiting), HandOver(true));
+        QCOMPARE(finish(std::move(waiting)), HandOver(true));
 
         // The bytes a caller sends, as the running instance reads them.
         QLocalServer raw;
@@ -125,8 +110,7 @@ private Q_SLOTS:
         // Anything else than "ok" or "busy" is a failure to report: someone
         // listens there, so a second instance would be wrong.
         peer->write("no\n");
-        peer->flush();
-        QCOMPARE(finish(answered), HandOver(std::unexpected(notTaken)));
+        QCOMPARE(finish(std::move(answered)), HandOver(std::unexpected(notTaken)));
     }
 
     // The socket goes only where nobody else can bind the name first.
@@ -152,7 +136,9 @@ private Q_SLOTS:
         socketIn(folder + u"/instance.socket"_s);
         ::chmod(QFile::encodeName(folder).constData(), 0755);
         socketIn(folder + u"/instance.socket"_s);
-        QCOMPARE(modeOf(folder), mode_t(0700));
+        struct stat info {};
+        QCOMPARE(::lstat(QFile::encodeName(folder).constData(), &info), 0);
+        QCOMPARE(info.st_mode & 0777, 0700u);
 
         // A link planted there is not followed, nor is a folder of another
         // user's used: the next name serves, the same for every start.
@@ -174,16 +160,16 @@ private Q_SLOTS:
     }
 
     // Every way a file comes in names the one path that is opened and
-    // shown: arguments (as bytes), URLs handed over, drops, the model.
+    // shown: arguments (as bytes), URLs handed over, drops, the model (real
+    // files only, hence /etc/passwd, by the URL rebuilt from the path).
     void filesComingIn_data() {
         QTest::addColumn<QByteArray>("argument");
         QTest::addColumn<QByteArray>("path"); // empty: refused
-        QTest::newRow("NUL") << QByteArray("file:///home/u/id_rsa%00/holiday.jpg") << QByteArray();
-        QTest::newRow("other host") << QByteArray("file://otherhost/etc/hostname") << QByteArray();
+        QTest::newRow("NUL") << QByteArray("file:///etc/passwd%00/holiday.jpg") << QByteArray();
+        QTest::newRow("other host") << QByteArray("file://otherhost/etc/passwd") << QByteArray();
         QTest::newRow("relative URL") << QByteArray("file:x.jpg") << QByteArray();
-        QTest::newRow("localhost")
-            << QByteArray("file://LocalHost/etc/hostname") << QByteArray("/etc/hostname");
-        QTest::newRow("fragment") << QByteArray("file:///w/a.txt#b.jpg") << QByteArray("/w/a.txt");
+        QTest::newRow("localhost, query, fragment")
+            << QByteArray("file://LocalHost/etc/passwd?x#y.png") << QByteArray("/etc/passwd");
         QTest::newRow("encoded slash")
             << QByteArray("file:///w/a%2Fb.jpg") << QByteArray("/w/a/b.jpg");
         QTest::newRow("not UTF-8") << QByteArray("caf\xe9.txt") << QByteArray("/w/caf\xe9.txt");
@@ -209,19 +195,10 @@ private Q_SLOTS:
                 QCOMPARE(handedOver.first().fileName().toLatin1(),
                          path.mid(path.lastIndexOf('/') + 1));
         }
-    }
-
-    // The model keeps the URL rebuilt from the path it checked, and refuses
-    // what names no local path.
-    void modelSelection() {
-        const QByteArray real = QFile::encodeName(QCoreApplication::applicationFilePath());
         ParvelModel model(false, Services{});
-        model.setFiles({QUrl::fromEncoded("file://localhost" + real + "?x#y.png")}, false);
-        QCOMPARE(model.selected(), QList<QUrl>{FileUrl::fromPath(real)});
-        model.setFiles({QUrl::fromEncoded("file://" + real + "%00/a.jpg"),
-                        QUrl::fromEncoded("file://otherhost" + real)},
-                       false);
-        QCOMPARE(model.selected(), QList<QUrl>());
+        model.setFiles({QUrl::fromEncoded(argument)}, false);
+        QCOMPARE(model.selected(),
+                 QFile::exists(QFile::decodeName(path)) ? expected : QList<QUrl>());
     }
 };
 

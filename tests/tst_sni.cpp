@@ -41,9 +41,8 @@ QDBusMessage callAsHost(const QString& service, const QString& path, const QStri
     QDBusMessage call = QDBusMessage::createMethodCall(service, path, interface, method);
     call.setArguments(arguments);
     QDBusPendingCall pending = hostBus().asyncCall(call, 5000);
-    if (!QTest::qWaitFor([&] { return pending.isFinished(); }, 6000))
-        return {};
-    return pending.reply();
+    (void)QTest::qWaitFor([&] { return pending.isFinished(); }, 6000);
+    return pending.reply(); // not valid when unfinished
 }
 
 } // namespace
@@ -84,42 +83,35 @@ private Q_SLOTS:
         QTRY_COMPARE(registered.size(), 1); // the answer comes after the call
 
         // Properties, with the image and tool tip in their wire formats.
-        const QString service = item.serviceName(), sni = u"org.kde.StatusNotifierItem"_s;
+        const QString service = item.serviceName(), sni = u"org.kde.StatusNotifierItem"_s,
+                      itemPath = u"/StatusNotifierItem"_s;
         const auto get = [&](const QString& name) {
-            const QDBusMessage reply =
-                callAsHost(service, u"/StatusNotifierItem"_s, u"org.freedesktop.DBus.Properties"_s,
-                           u"Get"_s, {sni, name});
+            const QDBusMessage reply = callAsHost(
+                service, itemPath, u"org.freedesktop.DBus.Properties"_s, u"Get"_s, {sni, name});
             return qvariant_cast<QDBusVariant>(reply.arguments().value(0)).variant();
         };
-        QCOMPARE((QVariantList{get(u"Category"_s), get(u"Title"_s), get(u"Status"_s),
-                               get(u"ItemIsMenu"_s),
-                               qvariant_cast<QDBusObjectPath>(get(u"Menu"_s)).path()}),
-                 (QVariantList{u"ApplicationStatus"_s, u"Parvel. Click to share files."_s,
-                               u"Active"_s, false, u"/MenuBar"_s}));
-        const auto images = qdbus_cast<QList<SniImage>>(get(u"IconPixmap"_s));
-        QCOMPARE(images.size(), 3);
-        for (int i = 0; i < 3; ++i) {
-            QCOMPARE(images[i].width, (QList<int>{22, 32, 48}[i]));
-            QCOMPARE(images[i].pixels.size(), images[i].width * images[i].height * 4);
-            QCOMPARE(images[i].pixels.left(4), QByteArray("\xff\xff\x00\x00", 4)); // A R G B
-        }
         const auto tip = qdbus_cast<SniToolTip>(get(u"ToolTip"_s));
-        QCOMPARE(std::pair(tip.title, tip.text), std::pair(u"Parvel"_s, u"Send files"_s));
+        QCOMPARE((QVariantList{
+                     get(u"Category"_s), get(u"Title"_s), get(u"Status"_s), get(u"ItemIsMenu"_s),
+                     qvariant_cast<QDBusObjectPath>(get(u"Menu"_s)).path(), tip.title, tip.text}),
+                 (QVariantList{u"ApplicationStatus"_s, u"Parvel. Click to share files."_s,
+                               u"Active"_s, false, u"/MenuBar"_s, u"Parvel"_s, u"Send files"_s}));
+        QList<QSize> images; // each all opaque red, A R G B
+        for (const SniImage& image : qdbus_cast<QList<SniImage>>(get(u"IconPixmap"_s)))
+            if (image.pixels ==
+                QByteArray("\xff\xff\x00\x00", 4).repeated(image.width * image.height))
+                images.append(QSize(image.width, image.height));
+        QCOMPARE(images, (QList<QSize>{{22, 22}, {32, 32}, {48, 48}}));
 
         // Clicks carry their point.
-        for (const auto& [method, x, y] :
-             {std::tuple(u"Activate"_s, 1268, 789), std::tuple(u"ContextMenu"_s, 5, 6)})
-            QCOMPARE(callAsHost(service, u"/StatusNotifierItem"_s, sni, method, {x, y}).type(),
-                     QDBusMessage::ReplyMessage);
-        QCOMPARE(activated, QList{QPoint(1268, 789)});
-        QCOMPARE(menus, QList{QPoint(5, 6)});
+        callAsHost(service, itemPath, sni, u"Activate"_s, {7, 8});
+        callAsHost(service, itemPath, sni, u"ContextMenu"_s, {5, 6});
+        QCOMPARE(std::pair(activated, menus), std::pair(QList{QPoint(7, 8)}, QList{QPoint(5, 6)}));
 
-        // The menu as the hosts read it: its revision, then every entry's type,
-        // label, enabled and visible.
-        const QString dbusmenu = u"com.canonical.dbusmenu"_s;
+        // The menu as hosts read it: revision, then type|label|enabled|visible.
         const auto layoutNow = [&] {
-            QDBusMessage reply = callAsHost(service, u"/MenuBar"_s, dbusmenu, u"GetLayout"_s,
-                                            {0, -1, QStringList()});
+            QDBusMessage reply = callAsHost(service, u"/MenuBar"_s, u"com.canonical.dbusmenu"_s,
+                                            u"GetLayout"_s, {0, -1, QStringList()});
             QStringList seen{reply.arguments().value(0).toString()};
             for (const QVariant& child :
                  qdbus_cast<DBusMenuLayout>(reply.arguments().value(1)).children) {
@@ -136,12 +128,11 @@ private Q_SLOTS:
                               u"separator|||true"_s, u"|_Quit Parvel|true|true"_s}));
 
         // A changed status line makes the hosts read the layout again.
-        QVERIFY(host.connect(service, u"/MenuBar"_s, dbusmenu, u"LayoutUpdated"_s, &watcher,
-                             SLOT(layoutUpdated(uint, int))));
+        QVERIFY(host.connect(service, u"/MenuBar"_s, u"com.canonical.dbusmenu"_s,
+                             u"LayoutUpdated"_s, &watcher, SLOT(layoutUpdated(uint, int))));
         status->setText(u"Uploading… 60%"_s);
         status->setVisible(true);
-        QTRY_COMPARE(watcher.layoutRevisions.size(), 1);
-        QVERIFY(watcher.layoutRevisions[0] > before[0].toUInt());
+        QTRY_VERIFY(watcher.layoutRevisions.value(0) > before[0].toUInt());
         QCOMPARE(layoutNow().value(1), u"|Uploading… 60%|false|true"_s);
 
         // The panel restarts: its new watcher gets the item again.
