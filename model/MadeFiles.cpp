@@ -14,12 +14,16 @@ QString failedText(const QString& name, const QString& reason) {
     return u"The file “%1” could not be written: %2."_s.arg(name, reason);
 }
 
+QString sharedFolder(const QString& cacheDir) {
+    return QDir(cacheDir).filePath(u"Parvel/shared"_s);
+}
+
 } // namespace
 
 std::expected<QString, QString> MadeFiles::newFolder() {
     if (m_cacheDir.isEmpty())
         return std::unexpected(u"This computer has no cache folder."_s);
-    const QString base = QDir(m_cacheDir).filePath(u"Parvel/shared"_s);
+    const QString base = sharedFolder(m_cacheDir);
     if (!QDir().mkpath(base))
         return std::unexpected(u"The folder “%1” could not be made."_s.arg(base));
     QTemporaryDir folder(base + u"/XXXXXX"_s); // owner-only
@@ -68,6 +72,11 @@ void MadeFiles::removeAll() {
     const QStringList paths = m_paths;
     for (const QString& path : paths)
         remove(path);
+}
+
+void MadeFiles::removeLeftovers(const QString& cacheDir) {
+    if (!cacheDir.isEmpty())
+        QDir(sharedFolder(cacheDir)).removeRecursively();
 }
 
 void MadeFiles::remove(const QString& path) {

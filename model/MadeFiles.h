@@ -28,6 +28,11 @@ public:
     void keepOnly(const QList<QUrl>& selection);
     void removeAll();
 
+    // Removes what a session that never reached quit (a crash, a power cut)
+    // left in `cacheDir`. Only for the one running instance: another could
+    // still have its files selected.
+    static void removeLeftovers(const QString& cacheDir);
+
 private:
     std::expected<QString, QString> newFolder();
     void remove(const QString& path);

@@ -1,5 +1,6 @@
 #include "shell/Application.h"
 
+#include "model/MadeFiles.h"
 #include "model/ParvelModel.h"
 #include "platform/PortalSettings.h"
 #include "shell/AppShell.h"
@@ -181,7 +182,8 @@ int runApplication(int& argc, char** argv) {
     setUpApplicationObject();
 
     InstanceChannel channel;
-    if (socketPath && !channel.listen(socket)) {
+    const bool alone = socketPath && channel.listen(socket);
+    if (socketPath && !alone) {
         // Another instance came up meanwhile: hand over after all.
         if (const auto status = handOver(socket, request))
             return *status;
@@ -189,6 +191,8 @@ int runApplication(int& argc, char** argv) {
     }
 
     Services services = Services::system();
+    if (alone)
+        MadeFiles::removeLeftovers(services.cacheDir);
     // Started at login, this read may come before the keyring daemon.
     services.waitForStore = true;
     Tray tray(std::move(services));

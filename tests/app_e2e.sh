@@ -32,9 +32,12 @@ hidden() { ! shown | grep -qx "$popover"; }
 active() { [ "$(xdotool getactivewindow)" = "$popover" ]; }
 centre_of() { eval "$(xdotool getwindowgeometry --shell "$1")"; x=$((X + WIDTH / 2)) y=$((Y + HEIGHT / 2)); }
 
+# A screenshot made by a session that crashed: the next one clears it.
+mkdir -p "$HOME/.cache/Parvel/shared/left" && : >"$HOME/.cache/Parvel/shared/left/Screenshot.png"
 QT_LOGGING_RULES="parvel.shell.debug=true" spawn parvel "$parvel"
 app=${pids[-1]}
 wait_for 30 logged "status icon registered" || fail "the icon was not registered"
+[ ! -e "$HOME/.cache/Parvel/shared" ] || fail "a crashed session's screenshot was kept"
 wait_for 30 sh -c "xwininfo -tree -id $tray | grep -q '(\"parvel\" '" || fail "the tray holds no icon"
 
 # A click on the icon shows the popover (clicked again when the first came
