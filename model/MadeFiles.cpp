@@ -33,32 +33,36 @@ std::expected<QString, QString> MadeFiles::newFolder() {
     return folder.path();
 }
 
-std::expected<QUrl, QString> MadeFiles::write(const QString& name, const QByteArray& bytes) {
+// Makes `name` in a new folder of its own with `fill`, which writes the
+// file at the path given and returns why it could not (empty on success).
+std::expected<QUrl, QString> MadeFiles::make(const QString& name,
+                                             const std::function<QString(const QString&)>& fill) {
     const auto folder = newFolder();
     if (!folder)
         return std::unexpected(folder.error());
     const QString path = QDir(*folder).filePath(name);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+    if (const QString reason = fill(path); !reason.isEmpty()) {
         QDir(*folder).removeRecursively();
-        return std::unexpected(failedText(name, file.errorString()));
+        return std::unexpected(failedText(name, reason));
     }
     m_paths.append(path);
     return QUrl::fromLocalFile(path);
 }
 
+std::expected<QUrl, QString> MadeFiles::write(const QString& name, const QByteArray& bytes) {
+    return make(name, [&bytes](const QString& path) {
+        QSaveFile file(path);
+        const bool written =
+            file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+        return written ? QString() : file.errorString();
+    });
+}
+
 std::expected<QUrl, QString> MadeFiles::copy(const QString& name, const QString& source) {
-    const auto folder = newFolder();
-    if (!folder)
-        return std::unexpected(folder.error());
-    const QString path = QDir(*folder).filePath(name);
-    QFile original(source);
-    if (!original.copy(path)) {
-        QDir(*folder).removeRecursively();
-        return std::unexpected(failedText(name, original.errorString()));
-    }
-    m_paths.append(path);
-    return QUrl::fromLocalFile(path);
+    return make(name, [&source](const QString& path) {
+        QFile original(source);
+        return original.copy(path) ? QString() : original.errorString();
+    });
 }
 
 void MadeFiles::keepOnly(const QList<QUrl>& selection) {

@@ -6,6 +6,7 @@
 #include <QUrl>
 
 #include <expected>
+#include <functional>
 
 // The files Parvel writes itself to share them (screenshots, clipboard
 // contents). Each lives in a folder of its own under the cache folder, so
@@ -35,6 +36,8 @@ public:
 
 private:
     std::expected<QString, QString> newFolder();
+    std::expected<QUrl, QString> make(const QString& name,
+                                      const std::function<QString(const QString&)>& fill);
     void remove(const QString& path);
 
     QString m_cacheDir;
